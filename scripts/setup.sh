@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs every Debian package that the build, the tests and the main job
+# need. Safe to run again: packages already present are skipped.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev
+  qtbase5-dev qtbase5-dev-tools
+  xvfb xauth x11-apps imagemagick
+  python3
+)
+if [ "${1:-}" = "--windows" ]; then
+  packages+=(mingw-w64 wine googletest)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
