@@ -1,0 +1,51 @@
+/*
+ * telmwm32: delivers a window message whose parameter is a 32-bit value or
+ * a text buffer to a window of another process over WM_COPYDATA, and
+ * brings back its result (and the possibly rewritten text).
+ *
+ * A request carries the message number in the upper and the low 16 bits of
+ * wParam in the lower half of dwData, and a payload of 16 bytes (the value
+ * as "%08lx") or of a text (512 bytes, more for longer texts). The receiver
+ * delivers it locally and answers with a WM_COPYDATA whose dwData holds
+ * RELAY_REPLY in the upper and the low 16 bits of the result in the lower
+ * half. The reply arrives while the sender still waits inside SendMessage.
+ */
+#ifndef TELMWM32_H
+#define TELMWM32_H
+
+#include "rkwin.h"
+
+/* Message number that marks an answer. */
+const UINT RELAY_REPLY = 2984;
+/* Size of a numeric payload; every other size is a text. */
+const DWORD RELAY_VALUE_BYTES = 16;
+/* Size of a text payload; longer texts travel in a payload of their own size. */
+const DWORD RELAY_TEXT_BYTES = 512;
+
+/*
+ * Sends message with wParam to destinationWindow of another process and
+ * returns the low 16 bits of its result; 0 when no answer came.
+ * With textMode 1, data points to a text buffer of textBytes bytes (at least
+ * RELAY_TEXT_BYTES), all of which travel; up to replyLength bytes (at most
+ * RELAY_TEXT_BYTES) of the answered text are copied back into it. Otherwise
+ * data is the value.
+ */
+DWORD relaySend(HWND senderWindow, HWND destinationWindow, UINT message, WPARAM wParam,
+                LPARAM data, int replyLength, int textMode,
+                DWORD textBytes = RELAY_TEXT_BYTES);
+
+/*
+ * Handles one WM_COPYDATA received by a window: a request is delivered to
+ * deliveryWindow and answered to replyWindow; an answer is stored for the
+ * relaySend that waits for it.
+ */
+void relayReceive(HWND deliveryWindow, HWND replyWindow, const COPYDATASTRUCT* copyData);
+
+/*
+ * The size of the relay's buffer that text points into while a relayed text
+ * request is being delivered, counted from text to the end of the buffer's
+ * guaranteed terminator; 0 when text is not in such a buffer.
+ */
+size_t relayTextRoom(const char* text);
+
+#endif /* TELMWM32_H */
