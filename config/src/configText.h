@@ -1,0 +1,29 @@
+/*
+ * Text helpers shared by the configuration library's sources.
+ */
+#ifndef RKCONFIG_CONFIGTEXT_H
+#define RKCONFIG_CONFIGTEXT_H
+
+#include <optional>
+#include <string>
+
+/* An environment variable; unset is distinct from set to "". */
+std::optional<std::string> readEnvironment(const char* name);
+
+/* A set, non-empty environment variable, else nothing. */
+std::optional<std::string> readNonEmptyEnvironment(const char* name);
+
+/*
+ * Decimal conversion as the C runtime's atoi: leading white space and a
+ * sign accepted, stops at the first non-digit, no digits give 0. Values out
+ * of range saturate instead of overflowing.
+ */
+int parseLeadingInt(const std::string& text);
+
+/* Compares A to Z without regard to letter case, every other byte exactly. */
+bool equalsIgnoringCase(const std::string& left, const std::string& right);
+
+/* Removes blanks (spaces and tabs) at both ends. */
+std::string trimBlanks(const std::string& text);
+
+#endif /* RKCONFIG_CONFIGTEXT_H */
