@@ -26,7 +26,7 @@ public:
 
 private:
     void decode(const char* text);
-    void startField(int& current, size_t position);
+    bool startField(int& current, size_t position);
 
     const char* fields[maxFields];
     int count;

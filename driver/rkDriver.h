@@ -80,7 +80,6 @@ public:
     HWND getMessageWindow() const;
     HWND getKivWindow() const;
     int getConnectionMode() const;
-    int getWorkstation() const;
     int getPreference() const;
 
 private:
