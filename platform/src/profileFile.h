@@ -1,0 +1,30 @@
+// Reading and replacing profile files on the host's file system.
+#ifndef RK_PROFILE_FILE_H
+#define RK_PROFILE_FILE_H
+
+#include "profileText.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace rkprofile {
+
+// The host path of a profile file name: a bare name lies in the Windows
+// directory, as Win32 places it; every other name maps as rkHostPath maps it.
+std::string profileHostPath(const char* fileName);
+
+// The whole file, or nothing when it does not exist or cannot be read.
+std::optional<std::string> readProfileFile(const std::string& hostPath);
+
+// Read-modify-write under an exclusive lock, so concurrent writers of one
+// file (threads or processes) each see the other's changes. The file is
+// replaced atomically, and only when the edit changed something. A missing
+// file is created only when createIfMissing is set. Returns false with the
+// last error set when the file cannot be read or replaced.
+bool updateProfileFile(const std::string& hostPath, bool createIfMissing,
+                       const std::function<bool(ProfileText&)>& edit);
+
+} // namespace rkprofile
+
+#endif

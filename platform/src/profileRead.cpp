@@ -1,0 +1,118 @@
+// GetPrivateProfileStringA and GetPrivateProfileIntA with Win32's results.
+#include "profileFile.h"
+#include "profileText.h"
+#include "rkwin.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <vector>
+
+using rkprofile::ProfileText;
+
+namespace {
+
+// Win32 drops trailing spaces of the default and one pair of matching
+// quotes around whatever it returns.
+std::string_view withoutTrailingSpaces(std::string_view text)
+{
+    while (!text.empty() && text.back() == ' ')
+        text.remove_suffix(1);
+    return text;
+}
+
+std::string_view withoutQuotes(std::string_view text)
+{
+    if (text.size() >= 2 && (text.front() == '"' || text.front() == '\'') && text.back() == text.front())
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+// At most size - 1 characters and a terminator; the count copied.
+DWORD copyText(std::string_view text, LPSTR buffer, DWORD size)
+{
+    const size_t count = std::min<size_t>(text.size(), size - 1);
+    std::memcpy(buffer, text.data(), count);
+    buffer[count] = '\0';
+    return static_cast<DWORD>(count);
+}
+
+// Names one after the other, each with its terminator, and one more
+// terminator at the end. When they do not fit, the last one is cut and the
+// list still ends in two terminators; the result is then size - 2.
+DWORD copyNameList(const std::vector<std::string_view>& names, LPSTR buffer, DWORD size)
+{
+    std::string list;
+    for (std::string_view name : names) {
+        list.append(name);
+        list += '\0';
+    }
+    if (list.size() + 1 <= size) {
+        std::memcpy(buffer, list.data(), list.size());
+        buffer[list.size()] = '\0';
+        return static_cast<DWORD>(list.size());
+    }
+    if (size < 2) {
+        buffer[0] = '\0';
+        return 0;
+    }
+    std::memcpy(buffer, list.data(), size - 2);
+    buffer[size - 2] = '\0';
+    buffer[size - 1] = '\0';
+    return size - 2;
+}
+
+ProfileText loadedProfile(LPCSTR fileName)
+{
+    if (fileName == nullptr)
+        return ProfileText(std::string());
+    std::optional<std::string> bytes = rkprofile::readProfileFile(rkprofile::profileHostPath(fileName));
+    return ProfileText(bytes ? std::move(*bytes) : std::string());
+}
+
+// Leading decimal digits with an optional sign; like Win32, overflow wraps.
+UINT leadingInteger(std::string_view text)
+{
+    size_t at = 0;
+    const bool negative = !text.empty() && text[0] == '-';
+    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
+        at = 1;
+    UINT value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
+        value = value * 10u + static_cast<UINT>(text[at] - '0');
+    return negative ? 0u - value : value;
+}
+
+} // namespace
+
+DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
+                                      LPCSTR fileName)
+{
+    if (buffer == nullptr || size == 0)
+        return 0;
+    const std::string_view fallback = withoutTrailingSpaces(defaultValue != nullptr ? defaultValue : "");
+    const ProfileText profile = loadedProfile(fileName);
+    if (section == nullptr)
+        return copyNameList(profile.sectionNames(), buffer, size);
+    const std::string_view sectionName = rkprofile::trimmed(section);
+    if (key == nullptr) {
+        const std::vector<std::string_view> keys = profile.keyNames(sectionName);
+        return keys.empty() ? copyText(withoutQuotes(fallback), buffer, size) : copyNameList(keys, buffer, size);
+    }
+    const std::optional<std::string_view> value = profile.value(sectionName, rkprofile::trimmed(key));
+    return copyText(withoutQuotes(value ? *value : fallback), buffer, size);
+}
+
+UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName)
+{
+    if (section == nullptr || key == nullptr)
+        return static_cast<UINT>(defaultValue);
+    const ProfileText profile = loadedProfile(fileName);
+    const std::optional<std::string_view> value =
+        profile.value(rkprofile::trimmed(section), rkprofile::trimmed(key));
+    if (!value)
+        return static_cast<UINT>(defaultValue);
+    const std::string_view text = withoutQuotes(*value);
+    return text.empty() ? static_cast<UINT>(defaultValue) : leadingInteger(text);
+}
