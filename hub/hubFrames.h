@@ -1,0 +1,36 @@
+// Reading the WM_COPYDATA frames that reach the stand-in hub, never past
+// cbData: relay requests and replies, and telmif32 frames.
+#ifndef HUB_FRAMES_H
+#define HUB_FRAMES_H
+
+#include "rkwin.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+constexpr unsigned relayReplyMessage = 2984;
+constexpr std::size_t relayTextSize = 512;
+constexpr std::size_t relayNumericSize = 16;
+
+enum class frameKind { relayRequest, relayReply, telmif, bad };
+
+struct hubFrame {
+    frameKind kind = frameKind::bad;
+    unsigned message = 0;
+    std::uint64_t wParam = 0;
+    bool numeric = false;
+    std::uint32_t value = 0;
+    // The payload's bytes, always followed by at least one zero byte; relay
+    // texts are zero-padded to 512 bytes as the relay carries them.
+    std::vector<char> bytes;
+
+    std::string text() const { return std::string(bytes.data()); }
+};
+
+hubFrame readFrame(const COPYDATASTRUCT* copyData);
+
+// The 16-byte numeric payload of the relay: "%08lx", zero bytes to the end.
+void writeRelayNumber(std::uint32_t value, char (&payload)[relayNumericSize]);
+
+#endif

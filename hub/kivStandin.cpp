@@ -1,0 +1,436 @@
+#include "kivStandin.h"
+
+#include "telmifFrame.h"
+
+#include <cstring>
+#include <fstream>
+
+namespace {
+
+constexpr char hubClassName[] = "kivstandin";
+
+// Hub interface messages
+constexpr UINT msgWhereIsKiv = 2031;
+constexpr UINT msgWhereIsKivToo = 49153;
+constexpr UINT msgHereIsKiv = 2032;
+constexpr UINT msgIdentity = 49552;
+constexpr UINT msgRegister = 2184;
+constexpr UINT msgRegisterMode2 = 2193;
+constexpr UINT msgRegisterWide = 49859;
+constexpr UINT msgAskState = 2214;
+constexpr UINT msgSetState = 2215;
+constexpr UINT msgUnregister = 2185;
+constexpr UINT msgForgetWindow = 2186;
+constexpr UINT msgDeviceValue = 49244;
+constexpr UINT msgDeviceValueWide = 49860;
+constexpr UINT msgPing = 49238;
+constexpr UINT msgDeviceLimit = 49245;
+constexpr UINT msgSlotLimitA = 49233;
+constexpr UINT msgSlotLimitB = 49234;
+constexpr UINT msgDatabaseLimit = 49243;
+constexpr UINT msgClosing = 2175;
+constexpr UINT msgWrapped = 2074;
+
+constexpr unsigned malformedShownMax = 100;
+
+bool isCommandTextMessage(unsigned message)
+{
+    return message == 2123 || message == 2124 || message == 2159 || message == 2187;
+}
+
+// What a driver may ask through a carrier: value messages only. Messages
+// whose parameters are window handles or pointers cannot travel that way.
+bool isCarriedValueMessage(unsigned message)
+{
+    switch (message) {
+    case msgIdentity:
+    case msgAskState:
+    case msgSetState:
+    case msgUnregister:
+    case msgDeviceValue:
+    case msgPing:
+    case msgDeviceLimit:
+    case msgSlotLimitA:
+    case msgSlotLimitB:
+    case msgDatabaseLimit:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isRefusal(long reply)
+{
+    return reply == 1 || reply == 2 || reply == 3;
+}
+
+std::string handleText(HWND window)
+{
+    return std::to_string(reinterpret_cast<std::uintptr_t>(window));
+}
+
+LRESULT CALLBACK hubWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        return 0;
+    }
+    auto* hub = reinterpret_cast<kivStandin*>(GetWindowLongPtrA(window, 0));
+    if (hub == nullptr || message == WM_DESTROY)
+        return DefWindowProcA(window, message, wParam, lParam);
+    return hub->handleMessage(message, wParam, lParam);
+}
+
+bool writeFileAtomically(const std::string& path, const std::string& text)
+{
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << text;
+        if (!out.flush())
+            return false;
+    }
+    std::remove(path.c_str());
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+} // namespace
+
+void hubSay(const std::string& line)
+{
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+kivStandin::kivStandin(const hubOptions& options) : m_options(options) {}
+
+kivStandin::~kivStandin()
+{
+    if (m_window != nullptr)
+        DestroyWindow(m_window);
+    UnregisterClassA(hubClassName, nullptr);
+    if (m_capture != nullptr)
+        std::fclose(m_capture);
+}
+
+bool kivStandin::start()
+{
+    if (!m_options.captureFile.empty()) {
+        m_capture = std::fopen(m_options.captureFile.c_str(), "w");
+        if (m_capture == nullptr) {
+            std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.captureFile.c_str());
+            return false;
+        }
+    }
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = hubWindowProc;
+    windowClass.cbWndExtra = sizeof(LONG_PTR);
+    windowClass.lpszClassName = hubClassName;
+    RegisterClassA(&windowClass);
+    m_window = CreateWindowExA(0, hubClassName, hubClassName, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, this);
+    if (m_window == nullptr) {
+        std::fprintf(stderr, "kivstandin: cannot create the hub window (error %lu)\n",
+                     static_cast<unsigned long>(GetLastError()));
+        return false;
+    }
+    m_startTick = GetTickCount();
+    m_lastStatusTick = m_startTick;
+    if (!m_options.readyFile.empty() && !writeFileAtomically(m_options.readyFile, handleText(m_window) + "\n")) {
+        std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.readyFile.c_str());
+        return false;
+    }
+    logEvent("window " + handleText(m_window) + ", device limit " + std::to_string(m_options.deviceLimit));
+    return true;
+}
+
+LRESULT kivStandin::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COPYDATA:
+        return onCopyData(reinterpret_cast<HWND>(wParam), reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    case msgWhereIsKiv:
+    case msgWhereIsKivToo:
+        return onBroadcast(reinterpret_cast<HWND>(wParam));
+    case msgRegister:
+        return onRegister(reinterpret_cast<HWND>(wParam), lParam, 1);
+    case msgRegisterMode2:
+    case msgRegisterWide:
+        return onRegister(reinterpret_cast<HWND>(wParam), lParam, 2);
+    case msgForgetWindow:
+        if (const std::size_t forgotten = m_drivers.removeWindow(reinterpret_cast<HWND>(wParam)))
+            logEvent("forgot window " + handleText(reinterpret_cast<HWND>(wParam)) + " (" +
+                     std::to_string(forgotten) + " devices)");
+        return answer(message, 0);
+    default:
+        if (isCarriedValueMessage(message))
+            return onValueMessage(message, wParam, lParam);
+        return DefWindowProcA(m_window, message, wParam, lParam);
+    }
+}
+
+LRESULT kivStandin::onValueMessage(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    const auto device = static_cast<unsigned long>(static_cast<DWORD>(lParam));
+    switch (message) {
+    case msgIdentity:
+        return answer(message, !m_options.failIdentity && wParam == 0x5555 ? 0xaaaa : 0);
+    case msgAskState:
+        return answer(message, stateFor(device));
+    case msgSetState:
+        if (hubDriver* driver = m_drivers.find(device); driver != nullptr && wParam >= 1 && wParam <= 3)
+            driver->state = static_cast<long>(wParam);
+        return answer(message, 0);
+    case msgUnregister:
+        if (m_drivers.remove(device))
+            logEvent("unregistered device " + std::to_string(device));
+        return answer(message, 0);
+    case msgDeviceLimit:
+        return answer(message, static_cast<LRESULT>(m_options.deviceLimit));
+    case msgSlotLimitA:
+    case msgSlotLimitB:
+        return answer(message, 4096);
+    case msgDatabaseLimit:
+        return answer(message, 10);
+    case msgDeviceValue:
+        m_traffic.recordValue();
+        return answer(message, 1);
+    default: // 49238
+        return answer(message, 1);
+    }
+}
+
+LRESULT kivStandin::answer(UINT message, LRESULT standing) const
+{
+    const auto chosen = m_options.answers.find(message);
+    return chosen == m_options.answers.end() ? standing : static_cast<LRESULT>(chosen->second);
+}
+
+long kivStandin::stateFor(unsigned long device)
+{
+    if (m_options.state)
+        return *m_options.state;
+    const hubDriver* driver = m_drivers.find(device);
+    return driver == nullptr ? 0 : driver->state;
+}
+
+LRESULT kivStandin::onBroadcast(HWND asker)
+{
+    if (!m_options.noBroadcast && asker != nullptr && IsWindow(asker))
+        SendMessageA(asker, msgHereIsKiv, reinterpret_cast<WPARAM>(m_window), 0);
+    return 0;
+}
+
+LRESULT kivStandin::onRegister(HWND window, LPARAM lParam, int mode)
+{
+    const auto device = static_cast<unsigned long>(static_cast<DWORD>(lParam));
+    const long reply = registrationReply(window, device);
+    if (!isRefusal(reply))
+        m_drivers.add({device, window, mode, 2});
+    logEvent("register device " + std::to_string(device) + " mode " + std::to_string(mode) + " window " +
+             handleText(window) + ": reply " + std::to_string(reply));
+    return reply;
+}
+
+long kivStandin::registrationReply(HWND window, unsigned long device)
+{
+    if (m_options.registerReply)
+        return *m_options.registerReply;
+    if (m_options.driverModeOff)
+        return 3;
+    if (device < 1 || device > m_options.deviceLimit)
+        return 1;
+    const hubDriver* holder = m_drivers.find(device);
+    // The same window registering again takes its device back.
+    if (holder != nullptr && holder->window != window && IsWindow(holder->window))
+        return 2;
+    return 0;
+}
+
+LRESULT kivStandin::onCopyData(HWND sender, const COPYDATASTRUCT* copyData)
+{
+    const hubFrame frame = readFrame(copyData);
+    switch (frame.kind) {
+    case frameKind::relayReply:
+        if (m_exchange == nullptr) {
+            m_traffic.recordBadFrame();
+            return 0;
+        }
+        m_exchange->replied = true;
+        m_exchange->result = static_cast<unsigned>(frame.wParam);
+        return 1;
+    case frameKind::relayRequest:
+        return onRelayRequest(sender, frame);
+    case frameKind::telmif:
+        return onCarried(frame);
+    case frameKind::bad:
+        break;
+    }
+    m_traffic.recordBadFrame();
+    return 0;
+}
+
+LRESULT kivStandin::onRelayRequest(HWND sender, const hubFrame& frame)
+{
+    const LRESULT result = onCarried(frame);
+    if (sender == nullptr || !IsWindow(sender))
+        return 1;
+    char number[relayNumericSize];
+    COPYDATASTRUCT reply;
+    reply.dwData = (static_cast<ULONG_PTR>(relayReplyMessage) << 16) | (static_cast<ULONG_PTR>(result) & 0xffff);
+    if (frame.numeric) {
+        writeRelayNumber(frame.value, number);
+        reply.cbData = relayNumericSize;
+        reply.lpData = number;
+    } else {
+        reply.cbData = relayTextSize;
+        reply.lpData = const_cast<char*>(frame.bytes.data());
+    }
+    SendMessageA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(m_window), reinterpret_cast<LPARAM>(&reply));
+    return 1;
+}
+
+LRESULT kivStandin::onCarried(const hubFrame& frame)
+{
+    if (isCommandTextMessage(frame.message) && !frame.numeric)
+        return onCommandText(frame.message, frame.text());
+    // The wide value record: value and device, 32 bits each.
+    if (frame.message == msgDeviceValueWide && !frame.numeric && frame.bytes.size() > 8) {
+        m_traffic.recordValue();
+        return answer(frame.message, 1);
+    }
+    if (isCarriedValueMessage(frame.message))
+        return onValueMessage(frame.message, static_cast<WPARAM>(frame.wParam), static_cast<LPARAM>(frame.value));
+    m_traffic.recordBadFrame();
+    return 0;
+}
+
+LRESULT kivStandin::onCommandText(UINT message, const std::string& text)
+{
+    capture(text);
+    const bool wellFormed = m_traffic.record(text, [this](long device) {
+        return device > 0 && m_drivers.find(static_cast<unsigned long>(device)) != nullptr;
+    });
+    if (!wellFormed && m_malformedShown < malformedShownMax) {
+        ++m_malformedShown;
+        logEvent("malformed IR text: " + text.substr(0, 200) +
+                 (m_malformedShown == malformedShownMax ? " (further ones only counted)" : ""));
+    }
+    return answer(message, wellFormed ? 1 : 0);
+}
+
+bool kivStandin::relaySend(HWND target, unsigned message, unsigned wParam, const void* data, std::size_t size,
+                           relayExchange& exchange)
+{
+    char payload[relayTextSize] = {};
+    std::memcpy(payload, data, size < relayTextSize ? size : relayTextSize);
+    COPYDATASTRUCT request;
+    request.dwData = (static_cast<ULONG_PTR>(message & 0xffff) << 16) | (wParam & 0xffff);
+    request.cbData = relayTextSize;
+    request.lpData = payload;
+    // The reply comes back as a WM_COPYDATA nested inside this send.
+    relayExchange* outer = m_exchange;
+    m_exchange = &exchange;
+    const LRESULT taken =
+        SendMessageA(target, WM_COPYDATA, reinterpret_cast<WPARAM>(m_window), reinterpret_cast<LPARAM>(&request));
+    m_exchange = outer;
+    return taken != 0 || exchange.replied;
+}
+
+bool kivStandin::sendValue(const hubDriver& driver, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    if (driver.mode != 2) {
+        result = SendMessageA(driver.window, message, wParam, lParam);
+        return true;
+    }
+    const WPARAM wrapped = (wParam << telmifWrapShift) | message;
+    if ((wrapped >> telmifWrapShift) != wParam)
+        return false;
+    result = SendMessageA(driver.window, msgWrapped, wrapped, lParam);
+    return true;
+}
+
+std::size_t kivStandin::announceClosing()
+{
+    m_closing = true;
+    m_closingTick = GetTickCount();
+    const std::vector<hubDriver> drivers = m_drivers.snapshot();
+    for (const hubDriver& driver : drivers) {
+        LRESULT ignored = 0;
+        sendValue(driver, msgClosing, 0, 0, ignored);
+    }
+    logEvent("closing announced to " + std::to_string(drivers.size()) + " drivers");
+    return drivers.size();
+}
+
+void kivStandin::requestClose()
+{
+    if (!m_closing)
+        announceClosing();
+}
+
+void kivStandin::tick()
+{
+    freeDeadDrivers();
+    const DWORD now = GetTickCount();
+    if (now - m_lastStatusTick >= 1000)
+        showStatus();
+    if (!m_closing && m_options.seconds && elapsedSeconds() >= *m_options.seconds)
+        announceClosing();
+    if (m_closing && (m_drivers.empty() || (now - m_closingTick) >= m_options.graceSeconds * 1000))
+        m_finished = true;
+}
+
+void kivStandin::freeDeadDrivers()
+{
+    for (unsigned long device : m_drivers.sweep([](HWND window) { return IsWindow(window) != FALSE; }))
+        logEvent("freed device " + std::to_string(device) + ": its window has gone");
+}
+
+void kivStandin::showStatus()
+{
+    const DWORD now = GetTickCount();
+    const double seconds = (now - m_lastStatusTick) / 1000.0;
+    const hubCount& total = m_traffic.total();
+    if (!m_options.quiet)
+        std::fprintf(stderr, "kivstandin: %zu drivers, %.0f msg/s, %.0f B/s, %llu malformed, %llu bad frames\n",
+                     m_drivers.size(), (total.messages - m_lastStatusCount.messages) / seconds,
+                     (total.bytes - m_lastStatusCount.bytes) / seconds,
+                     static_cast<unsigned long long>(m_traffic.malformed()),
+                     static_cast<unsigned long long>(m_traffic.badFrames()));
+    m_lastStatusTick = now;
+    m_lastStatusCount = total;
+}
+
+void kivStandin::capture(const std::string& text)
+{
+    if (m_capture == nullptr)
+        return;
+    std::string line = text;
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = '?';
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), m_capture);
+    std::fflush(m_capture);
+}
+
+void kivStandin::logEvent(const std::string& text)
+{
+    std::fprintf(stderr, "kivstandin: %s\n", text.c_str());
+}
+
+double kivStandin::elapsedSeconds() const
+{
+    return (GetTickCount() - m_startTick) / 1000.0;
+}
+
+void kivStandin::writeSummary()
+{
+    const double seconds = elapsedSeconds();
+    std::fputs(m_traffic.summaryText(seconds).c_str(), stdout);
+    std::fflush(stdout);
+    if (!m_options.summaryFile.empty() &&
+        !writeFileAtomically(m_options.summaryFile, m_traffic.summaryJson(seconds, m_drivers.size())))
+        std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.summaryFile.c_str());
+}

@@ -1,0 +1,94 @@
+// The stand-in hub: its window, its answers to drivers and its commands.
+#ifndef KIV_STANDIN_H
+#define KIV_STANDIN_H
+
+#include "hubFrames.h"
+#include "hubOptions.h"
+#include "hubRegistry.h"
+#include "hubTraffic.h"
+#include "rkwin.h"
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+class kivStandin {
+public:
+    explicit kivStandin(const hubOptions& options);
+    ~kivStandin();
+    kivStandin(const kivStandin&) = delete;
+    kivStandin& operator=(const kivStandin&) = delete;
+
+    // False with a reason on stderr when the window or a file cannot be made.
+    bool start();
+    HWND window() const { return m_window; }
+
+    LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    void runCommand(const std::string& line);
+    // Called at least four times a second by the loop.
+    void tick();
+    // SIGINT, SIGTERM: announce closing now, then wait for the drivers.
+    void requestClose();
+    bool finished() const { return m_finished; }
+    // The summary to stdout and, when asked for, as JSON.
+    void writeSummary();
+
+private:
+    struct relayExchange {
+        bool replied = false;
+        unsigned result = 0;
+    };
+
+    // Messages from drivers
+    LRESULT onCopyData(HWND sender, const COPYDATASTRUCT* copyData);
+    LRESULT onRelayRequest(HWND sender, const hubFrame& frame);
+    LRESULT onCarried(const hubFrame& frame);
+    LRESULT onCommandText(UINT message, const std::string& text);
+    LRESULT onBroadcast(HWND asker);
+    LRESULT onRegister(HWND window, LPARAM device, int mode);
+    long registrationReply(HWND window, unsigned long device);
+    LRESULT onValueMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT answer(UINT message, LRESULT standing) const;
+    long stateFor(unsigned long device);
+
+    // Messages to drivers
+    bool relaySend(HWND target, unsigned message, unsigned wParam, const void* data, std::size_t size,
+                   relayExchange& exchange);
+    bool sendValue(const hubDriver& driver, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    std::size_t announceClosing();
+
+    // Commands
+    void commandRelayText(const std::vector<std::string>& words, const std::string& line, bool withWParam);
+    void commandDatabase(const std::vector<std::string>& words);
+    void commandDatabase32(const std::vector<std::string>& words);
+    void commandAsk(const std::vector<std::string>& words);
+    void commandStatus();
+    std::optional<hubDriver> driverFor(const std::string& device, const std::string& command);
+
+    void freeDeadDrivers();
+    void showStatus();
+    void capture(const std::string& text);
+    void logEvent(const std::string& text);
+    double elapsedSeconds() const;
+
+    hubOptions m_options;
+    HWND m_window = nullptr;
+    hubRegistry m_drivers;
+    hubTraffic m_traffic;
+    relayExchange* m_exchange = nullptr;
+    std::FILE* m_capture = nullptr;
+    DWORD m_startTick = 0;
+    DWORD m_lastStatusTick = 0;
+    hubCount m_lastStatusCount;
+    bool m_closing = false;
+    DWORD m_closingTick = 0;
+    bool m_finished = false;
+    unsigned m_malformedShown = 0;
+};
+
+// Prints one line to stdout and flushes it, so that a reader waiting on the
+// hub's answers sees each at once.
+void hubSay(const std::string& line);
+
+#endif
