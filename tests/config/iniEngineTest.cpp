@@ -1,0 +1,262 @@
+#include "configTestSupport.h"
+
+#include <rkConfig.h>
+#include <rkwin.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const iniFile = "C:\\Windows\\engine.ini";
+
+SettingsMap readMap(const std::string& section)
+{
+    SettingsMap settings;
+    readSection(iniFile, section, settings);
+    return settings;
+}
+
+SectionList listAll()
+{
+    SectionList sections;
+    listSections(iniFile, sections);
+    return sections;
+}
+
+} // namespace
+
+class IniEngine : public ConfigTest
+{
+protected:
+    void SetUp() override
+    {
+        ConfigTest::SetUp();
+        useFlatLayout();
+    }
+};
+
+using SectionReader = IniEngine;
+using SectionLister = IniEngine;
+using SectionWriter = IniEngine;
+using DeleteConfigKey = IniEngine;
+
+TEST_F(SectionReader, ReadsOnlyTheNamedSectionWithoutRegardToCase)
+{
+    writeFile(iniFile, "top=0\n[Main]\nA=1\n[Other]\nB=2\n[MAIN]\nC=3\n");
+    EXPECT_EQ(readMap("main"), (SettingsMap{{"A", "1"}, {"C", "3"}}));
+}
+
+TEST_F(SectionReader, IgnoresTextBehindTheClosingBracket)
+{
+    writeFile(iniFile, "[Main] remark\nA=1\n");
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"A", "1"}}));
+}
+
+TEST_F(SectionReader, KeepsTheFirstValueAndEntriesAlreadyHeld)
+{
+    writeFile(iniFile, "[Main]\nName=a\nName=b\nname=c\nHeld=file\n");
+    SettingsMap settings{{"Held", "before"}};
+    readSection(iniFile, "Main", settings);
+    EXPECT_EQ(settings, (SettingsMap{{"Held", "before"}, {"Name", "a"}, {"name", "c"}}));
+}
+
+TEST_F(SectionReader, TrimsBlanksAroundKeysAndValues)
+{
+    writeFile(iniFile, "[Main]\n Name \t= a=b \n=empty key\n");
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"Name", "a=b"}, {"", "empty key"}}));
+}
+
+TEST_F(SectionReader, OnlyLinesWithEqualsCarryData)
+{
+    writeFile(iniFile, "[Main]\nno data here\n\n;note=1\n [Main]\nx=2\n");
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{";note", "1"}, {"x", "2"}}));
+}
+
+TEST_F(SectionReader, AcceptsCrLfAndALastLineWithoutEnd)
+{
+    writeFile(iniFile, "[Main]\r\nA=1\r\nB=2");
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"A", "1"}, {"B", "2"}}));
+}
+
+TEST_F(SectionReader, MissingFileLeavesTheMapAsItWas)
+{
+    SettingsMap settings{{"k", "v"}};
+    readSection(iniFile, "Main", settings);
+    EXPECT_EQ(settings, (SettingsMap{{"k", "v"}}));
+}
+
+TEST_F(SectionReader, ReadsFilesWrittenByTheProfileFunctions)
+{
+    WritePrivateProfileStringA("Main", "Key", "value", iniFile);
+    WritePrivateProfileStringA("Main", "Other", "2", iniFile);
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"Key", "value"}, {"Other", "2"}}));
+}
+
+TEST_F(SectionLister, ListsNamesInFileOrderWithDuplicates)
+{
+    writeFile(iniFile, "[A]\nx=1\n[ b ]\n[Main] remark\n[no end\n [indented]\n[A]\n");
+    EXPECT_EQ(listAll(), (SectionList{"A", " b ", "Main", "A"}));
+}
+
+TEST_F(SectionLister, AppendsToTheList)
+{
+    writeFile(iniFile, "[B]\n");
+    SectionList sections{"first"};
+    listSections(iniFile, sections);
+    listSections("C:\\Windows\\missing.ini", sections);
+    EXPECT_EQ(sections, (SectionList{"first", "B"}));
+}
+
+TEST_F(SectionWriter, ReplacesTheSectionWithTheMapInKeyOrder)
+{
+    writeFile(iniFile, "[Top]\nt=1\n[Main]\nA=0\nremark\n\n[Tail]\nz=9\n");
+    writeSection(iniFile, "main", SettingsMap{{"b", "2"}, {"A", "1"}});
+    EXPECT_EQ(readFile(iniFile), "[Top]\nt=1\n[main]\nA=1\nb=2\n\n[Tail]\nz=9\n");
+}
+
+TEST_F(SectionWriter, AppendsAMissingSectionAfterAnEmptyLine)
+{
+    writeFile(iniFile, "[Top]\nt=1\n");
+    writeSection(iniFile, "Main", SettingsMap{{"k", "v"}});
+    EXPECT_EQ(readFile(iniFile), "[Top]\nt=1\n\n[Main]\nk=v\n");
+}
+
+TEST_F(SectionWriter, ReplacesEveryOccurrence)
+{
+    writeFile(iniFile, "[Main]\nA=0\n[X]\nx=1\n[MAIN]\nB=0\n");
+    writeSection(iniFile, "Main", SettingsMap{{"k", "v"}});
+    EXPECT_EQ(readFile(iniFile), "[Main]\nk=v\n\n[X]\nx=1\n[Main]\nk=v\n\n");
+}
+
+TEST_F(SectionWriter, EmptyMapLeavesTheHeaderAndAnEmptyLine)
+{
+    writeFile(iniFile, "[Main]\nA=0\n[X]\n");
+    writeSection(iniFile, "Main", SettingsMap{});
+    EXPECT_EQ(readFile(iniFile), "[Main]\n\n[X]\n");
+}
+
+TEST_F(SectionWriter, ReplacesAHeaderWithARemarkThatTheReaderFinds)
+{
+    writeFile(iniFile, "[Main] remark\nA=old\n[X]\n");
+    writeSection(iniFile, "Main", SettingsMap{{"A", "new"}});
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"A", "new"}}));
+    EXPECT_EQ(listAll(), (SectionList{"Main", "X"}));
+}
+
+TEST_F(SectionWriter, NeverCreatesAMissingFileNorLeavesATemporaryOne)
+{
+    const auto before = treeEntries();
+    writeSection(iniFile, "Main", SettingsMap{{"k", "v"}});
+    writeSection("C:\\nowhere\\engine.ini", "Main", SettingsMap{{"k", "v"}});
+    EXPECT_EQ(treeEntries(), before);
+}
+
+TEST_F(SectionWriter, LeavesNoTemporaryFileBehind)
+{
+    writeFile(iniFile, "[Main]\n");
+    const auto before = treeEntries();
+    for (int i = 0; i < 5; ++i)
+        writeSection(iniFile, "Main", SettingsMap{{"i", std::to_string(i)}});
+    EXPECT_EQ(treeEntries(), before);
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"i", "4"}}));
+}
+
+TEST_F(SectionWriter, KeepsTheFileWhenItCannotBeReplaced)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "permissions do not bind the superuser";
+    writeFile(iniFile, "[Main]\nA=1\n");
+    const std::string directory = testDirectory + "/c/Windows";
+    chmod(directory.c_str(), 0555);
+    writeSection(iniFile, "Main", SettingsMap{{"A", "2"}});
+    chmod(directory.c_str(), 0755);
+    EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
+}
+
+TEST_F(SectionWriter, FollowsTheFileLineEndsAndCopiesOtherLinesByteForByte)
+{
+    writeFile(iniFile, "[Top]\r\nt=1\r\nodd\rline\n[Main]\r\nA=0\r\n");
+    writeSection(iniFile, "Main", SettingsMap{{"A", "1"}});
+    EXPECT_EQ(readFile(iniFile), "[Top]\r\nt=1\r\nodd\rline\n[Main]\r\nA=1\r\n\r\n");
+}
+
+TEST_F(SectionWriter, LeavesOutEntriesThatWouldBreakTheLineForm)
+{
+    writeFile(iniFile, "[Main]\n[Other]\nsafe=1\n");
+    writeSection(iniFile, "Main",
+                 SettingsMap{{"ok", "1"}, {"v", "x\n[Other]\nsafe=0"}, {"[Other]", "x"},
+                             {"a=b", "c"}, {"cr\r", "1"}});
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"ok", "1"}}));
+    EXPECT_EQ(readMap("Other"), (SettingsMap{{"safe", "1"}}));
+}
+
+TEST_F(SectionWriter, WritesWhatTheProfileFunctionsRead)
+{
+    writeFile(iniFile, "[Main]\n");
+    writeSection(iniFile, "Main", SettingsMap{{"Key", "value"}});
+    char value[64];
+    GetPrivateProfileStringA("main", "key", "", value, sizeof value, iniFile);
+    EXPECT_STREQ(value, "value");
+}
+
+TEST_F(DeleteConfigKey, RemovesEveryCaseVariantAndSortsTheRest)
+{
+    writeFile(iniFile, "[Main]\nz=1\nName=a\nname=b\nA=2\n[Other]\nName=c\n");
+    deleteConfigKey("engine.ini", "Main", "NAME");
+    EXPECT_EQ(readFile(iniFile), "[Main]\nA=2\nz=1\n\n[Other]\nName=c\n");
+}
+
+TEST_F(DeleteConfigKey, AppendsAnEmptySectionThatTheFileLacks)
+{
+    writeFile(iniFile, "[Other]\nk=1\n");
+    deleteConfigKey("engine.ini", "Main", "k");
+    EXPECT_EQ(readFile(iniFile), "[Other]\nk=1\n\n[Main]\n");
+}
+
+TEST_F(IniEngine, SystemFilesLieInTheSystemDirectoryOnlyWhenRooted)
+{
+    writeFile("C:\\Windows\\s.ini", "[S]\nflat=1\n");
+    writeFile("C:\\root\\sys1\\config\\system\\s.ini", "[S]\nrooted=1\n");
+    SettingsMap flat;
+    readSystemSection("s.ini", "S", flat);
+    EXPECT_EQ(flat, (SettingsMap{{"flat", "1"}}));
+    useRootedLayout();
+    SettingsMap rooted;
+    readSystemSection("s.ini", "S", rooted);
+    EXPECT_EQ(rooted, (SettingsMap{{"rooted", "1"}}));
+    writeSystemSection("s.ini", "S", SettingsMap{{"w", "1"}});
+    EXPECT_EQ(readFile("C:\\root\\sys1\\config\\system\\s.ini"), "[S]\nw=1\n\n");
+    SectionList sections;
+    listSystemSections("s.ini", sections);
+    EXPECT_EQ(sections, (SectionList{"S"}));
+}
+
+TEST_F(IniEngine, NamedAndDeviceFormsUseTheirOwnFiles)
+{
+    useRootedLayout();
+    writeFile("C:\\root\\sys1\\config\\n.ini", "[N]\nn=1\n");
+    writeFile("C:\\root\\sys1\\config\\system\\dev_-07.ini", "[D]\nd=1\n");
+    writeConfigSection("n.ini", "N", SettingsMap{{"n", "2"}});
+    writeDeviceSection(-7, "D", SettingsMap{{"d", "2"}});
+    SettingsMap named;
+    SettingsMap device;
+    readConfigSection("n.ini", "N", named);
+    readDeviceSection(-7, "D", device);
+    EXPECT_EQ(named, (SettingsMap{{"n", "2"}}));
+    EXPECT_EQ(device, (SettingsMap{{"d", "2"}}));
+    SectionList sections;
+    listConfigSections("n.ini", sections);
+    listDeviceSections(-7, sections);
+    EXPECT_EQ(sections, (SectionList{"N", "D"}));
+}
+
+TEST(CaseFolding, LowersOnlyAsciiCapitalsInPlace)
+{
+    char text[] = "AbZ[\xC4]";
+    EXPECT_EQ(toLower(text), text);
+    EXPECT_STREQ(text, "abz[\xC4]");
+    EXPECT_EQ(toLower(nullptr), nullptr);
+    EXPECT_EQ(toLowerCopy("MiXeD@Z"), "mixed@z");
+    EXPECT_EQ(toLowerCopy(""), "");
+}
