@@ -7,6 +7,7 @@
 #ifndef DECODETELMSTRING_H
 #define DECODETELMSTRING_H
 
+#include <cstddef>
 #include <vector>
 
 class decodeTELMString {
@@ -26,7 +27,7 @@ public:
 
 private:
     void decode(const char* text);
-    bool startField(int& current, size_t position);
+    bool startField(int& current, std::size_t position);
 
     const char* fields[maxFields];
     int count;

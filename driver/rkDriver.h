@@ -85,10 +85,14 @@ public:
 private:
     static LRESULT CALLBACK messageWindowProcedure(HWND window, UINT message, WPARAM wParam,
                                                    LPARAM lParam);
+    static LRESULT deliverCarried(HWND window, WPARAM wParam, LPARAM lParam);
     LRESULT dispatch(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    void queuePost(int message, int wParam, LPARAM text);
+    LRESULT answerState(UINT message);
+    LRESULT queuePost(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void deliverPosts();
-    bool deliverNS(const std::string& text);
+    void deliverNS(const std::string& text);
+    void reportDatabaseChange(WPARAM wParam, LPARAM lParam);
+    void reportWideDatabaseChange(HWND window, LPARAM lParam);
 
     void createMessageWindow();
     void findKiv();
@@ -97,9 +101,9 @@ private:
     bool reportRegistration(int reply);
     void askState();
 
-    int sendToKiv(int message, int wParam, const void* data, int length, int replyLength,
+    int sendToKiv(int message, WPARAM wParam, const void* data, int length, int replyLength,
                   int textMode);
-    int sendText(int message, int wParam, const std::string& text);
+    int sendText(int message, WPARAM wParam, const char* text, size_t length);
     int askLimit(UINT message, int fallback);
 
     std::string windowClassName;
@@ -117,6 +121,7 @@ private:
     int state;
     int preference;
     std::deque<rkDriverPost> posts;
+    bool searching; /* KIV's answer to the broadcast is taken only meanwhile */
 };
 
 #endif /* RKDRIVER_H */

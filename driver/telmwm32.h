@@ -42,10 +42,17 @@ DWORD relaySend(HWND senderWindow, HWND destinationWindow, UINT message, WPARAM 
 void relayReceive(HWND deliveryWindow, HWND replyWindow, const COPYDATASTRUCT* copyData);
 
 /*
- * The size of the relay's buffer that text points into while a relayed text
- * request is being delivered, counted from text to the end of the buffer's
- * guaranteed terminator; 0 when text is not in such a buffer.
+ * While relayReceive delivers a text request: the bytes that may be read
+ * from text to the end of the relay's buffer, terminator included, when
+ * text points into it; 0 otherwise.
  */
-size_t relayTextRoom(const char* text);
+size_t relayTextRoom(const void* text);
+
+/*
+ * True when this very message (window, number and lParam) is the request
+ * that relayReceive is delivering now: it came from another process, and
+ * its lParam is a pointer only when relayTextRoom says so.
+ */
+bool relayDelivering(HWND window, UINT message, LPARAM lParam);
 
 #endif /* TELMWM32_H */
