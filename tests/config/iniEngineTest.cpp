@@ -3,8 +3,8 @@
 #include <rkConfig.h>
 #include <rkwin.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
+#include <csignal>
+#include <sys/resource.h>
 
 namespace {
 
@@ -162,16 +162,20 @@ TEST_F(SectionWriter, LeavesNoTemporaryFileBehind)
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"i", "4"}}));
 }
 
-TEST_F(SectionWriter, KeepsTheFileWhenItCannotBeReplaced)
+TEST_F(SectionWriter, KeepsTheFileWhenTheNewContentsCannotBeWritten)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind the superuser";
     writeFile(iniFile, "[Main]\nA=1\n");
-    const std::string directory = testDirectory + "/c/Windows";
-    chmod(directory.c_str(), 0555);
-    writeSection(iniFile, "Main", SettingsMap{{"A", "2"}});
-    chmod(directory.c_str(), 0755);
+    const auto before = treeEntries();
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    const rlimit tiny{8, saved.rlim_max};
+    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    writeSection(iniFile, "Main", SettingsMap{{"A", "2"}, {"B", "3"}});
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
+    EXPECT_EQ(treeEntries(), before);
 }
 
 TEST_F(SectionWriter, FollowsTheFileLineEndsAndCopiesOtherLinesByteForByte)
