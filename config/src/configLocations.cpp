@@ -28,6 +28,8 @@ const char* const fallbackFile = "c:\\telm_config.ini";
 const char* const fallbackSection = "Config";
 const char* const fallbackKey = "ConfigPath";
 const char* const hostWindowsDirectory = "C:\\Windows";
+/* Far beyond any real path; only bounds the read of a damaged file. */
+const size_t longestConfigPath = size_t(1) << 24;
 
 /*
  * The whole ConfigPath value: a path cut at a buffer's length would name
@@ -40,7 +42,7 @@ std::string readConfigPath()
         const DWORD size = static_cast<DWORD>(buffer.size());
         const DWORD length = GetPrivateProfileStringA(fallbackSection, fallbackKey, "",
                                                       buffer.data(), size, fallbackFile);
-        if (length + 1 < size || buffer.size() >= (1u << 24))
+        if (length + 1 < size || buffer.size() > longestConfigPath)
             return std::string(buffer.data(), std::min<size_t>(length, buffer.size() - 1));
         buffer.resize(buffer.size() * 2);
     }
@@ -48,7 +50,7 @@ std::string readConfigPath()
 
 std::string windowsDirectory()
 {
-    return readEnvironment("WINDIR").value_or(hostWindowsDirectory);
+    return readNonEmptyEnvironment("WINDIR").value_or(hostWindowsDirectory);
 }
 
 std::string rootedSystemRoot()

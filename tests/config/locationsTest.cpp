@@ -49,6 +49,8 @@ TEST_F(ConfigLocations, FlatLayoutWithoutFallbackFileUsesWindir)
 TEST_F(ConfigLocations, FlatLayoutWithoutWindirUsesTheHostWindowsDirectory)
 {
     EXPECT_EQ(getConfigRoot(), "C:\\Windows");
+    setEnv("WINDIR", "");
+    EXPECT_EQ(getConfigFilePath("kiv.ini"), "C:\\Windows\\kiv.ini");
 }
 
 TEST_F(ConfigLocations, FlatLayoutTakesConfigPathFromFallbackFile)
