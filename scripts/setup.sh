@@ -11,7 +11,7 @@ packages=(
   python3
 )
 if [ "${1:-}" = "--windows" ]; then
-  packages+=(mingw-w64 wine googletest)
+  packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
 fi
 
 missing=()

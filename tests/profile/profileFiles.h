@@ -1,0 +1,40 @@
+/*
+ * Scratch profile files for the profile tests: each test gets a fresh
+ * directory, removed afterwards. Paths are the host's own absolute paths,
+ * so the profile functions never look in the Windows directory.
+ */
+#ifndef PROFILEFILES_H
+#define PROFILEFILES_H
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+// True where the profile functions are the system's own, not the platform
+// layer's. A case the layer is known to answer otherwise names the difference
+// and is skipped, visibly, on the layer until the layer is mended.
+#ifdef _WIN32
+constexpr bool systemProfileFunctions = true;
+#else
+constexpr bool systemProfileFunctions = false;
+#endif
+
+class ProfileFiles : public testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // A new file holding exactly these bytes; its path.
+    std::string fileWith(const std::string& bytes);
+    // A path where no file exists.
+    std::string missingFile();
+    // The bytes of a file, or "<missing>".
+    static std::string bytesOf(const std::string& path);
+
+private:
+    std::filesystem::path directory_;
+    int files_ = 0;
+};
+
+#endif

@@ -1,0 +1,52 @@
+/*
+ * GetPrivateProfileIntA against a table of stored texts and the numbers the
+ * system's own profile functions read from them.
+ */
+#include "profileFiles.h"
+#include "rkwin.h"
+
+#include <vector>
+
+namespace {
+
+const INT defaultNumber = 77;
+
+struct IntCase {
+    const char* name;
+    const char* line; // the key's line in section [Sec]; null: no file
+    UINT expected;
+    const char* layerStrays = nullptr;
+};
+
+void PrintTo(const IntCase& c, std::ostream* out) { *out << c.name; }
+
+const std::vector<IntCase> intCases = {
+    {"Decimal", "key=42", 42},
+    {"BlanksAroundNumber", "key=  42  ", 42},
+    {"LeadingDigitsOnly", "key=42abc", 42},
+    {"LeadingZeros", "key=007", 7},
+    {"NegativeNumber", "key=-5", static_cast<UINT>(-5)},
+    {"PlusSign", "key=+5", 5},
+    {"TextIsZero", "key=abc", 0},
+    {"HexPrefixIsHex", "key=0x10", 16, "reads only decimal digits"},
+    {"QuotedNumber", "key=\"12\"", 12},
+    {"EmptyValueGivesDefault", "key=", static_cast<UINT>(defaultNumber)},
+    {"MissingKeyGivesDefault", "other=1", static_cast<UINT>(defaultNumber)},
+    {"KeyInOtherCase", "KEY=9", 9},
+    {"MissingFileGivesDefault", nullptr, static_cast<UINT>(defaultNumber)},
+};
+
+class ProfileIntRead : public ProfileFiles, public testing::WithParamInterface<IntCase> {};
+
+TEST_P(ProfileIntRead, GivesTheSystemsNumber) {
+    const IntCase& c = GetParam();
+    if (c.layerStrays && !systemProfileFunctions) GTEST_SKIP() << "layer strays: " << c.layerStrays;
+    std::string path = c.line ? fileWith(std::string("[Sec]\r\n") + c.line + "\r\n") : missingFile();
+
+    EXPECT_EQ(c.expected, GetPrivateProfileIntA("Sec", "key", defaultNumber, path.c_str()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProfileIntRead, testing::ValuesIn(intCases),
+                         [](const testing::TestParamInfo<IntCase>& info) { return info.param.name; });
+
+} // namespace
