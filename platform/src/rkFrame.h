@@ -1,0 +1,109 @@
+/*
+ * Frames on the desktop's sockets: between two client processes (sends,
+ * posts and their replies) and between a client and the window station
+ * (the handle table). Every frame is a fixed header followed by exactly
+ * `length` payload bytes.
+ */
+#ifndef RKFRAME_H
+#define RKFRAME_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rkwire {
+
+constexpr uint32_t frameMagic = 0x314d4b52; /* "RKM1" */
+
+/* A WM_COPYDATA block larger than this is refused by sender and receiver. */
+constexpr uint32_t maxCopyDataBytes = 64u * 1024u * 1024u;
+/* Requests to the window station carry at most two names. */
+constexpr uint32_t maxStationRequestBytes = 4096;
+/* A snapshot of the whole handle table fits easily. */
+constexpr uint32_t maxStationReplyBytes = 65536u * 8u;
+
+enum class Kind : uint16_t {
+    /* client to client */
+    Send = 1,
+    Post = 2,
+    Reply = 3,
+    /* client to window station, each answered by StationReply */
+    Create = 16,
+    Claim = 17,
+    Destroy = 18,
+    Resolve = 19,
+    Find = 20,
+    Snapshot = 21,
+    StationReply = 32,
+};
+
+enum class Status : uint16_t {
+    Ok = 0,
+    NoWindow = 1,
+    Refused = 2,
+};
+
+/* Flags of Create, Claim and Find. */
+constexpr uint16_t flagTopLevel = 1;
+constexpr uint16_t flagHasClass = 2;
+constexpr uint16_t flagHasName = 4;
+
+struct FrameHeader {
+    uint32_t magic;
+    uint16_t kind;
+    uint16_t status; /* Status in replies, flags in station requests */
+    uint32_t length; /* payload bytes after the header */
+    uint32_t window; /* the addressed window handle */
+    uint64_t sequence;
+    uint32_t message;
+    uint32_t reserved;
+    uint64_t wParam;
+    int64_t lParam; /* result in replies, dwData for WM_COPYDATA, pid in Resolve replies */
+};
+static_assert(sizeof(FrameHeader) == 48, "the header layout is part of the wire format");
+
+struct Frame {
+    FrameHeader header{};
+    std::vector<char> payload;
+};
+
+FrameHeader makeHeader(Kind kind, uint32_t window, uint32_t message);
+
+/* Largest payload a frame of this kind may carry, or -1 for an unknown kind. */
+int64_t payloadLimit(uint16_t kind, uint32_t message);
+
+/* A header that fails this closes the connection it arrived on. */
+bool isAcceptableHeader(const FrameHeader& header);
+
+/*
+ * Incoming bytes of one connection. Frames are taken out whole, so a frame
+ * handler may re-enter the reader of the same connection.
+ */
+class FrameReader {
+public:
+    enum class Fill { Progress, WouldBlock, Closed };
+
+    /* Reads what the socket has without blocking (one recv). */
+    Fill fill(int fd);
+    /* Takes the next complete frame; false when none is complete yet. */
+    bool take(Frame& frame);
+    /* True when the buffered bytes cannot start a valid frame. */
+    bool isCorrupt() const { return corrupt_; }
+    bool hasBufferedBytes() const { return end_ > start_; }
+
+private:
+    void compact();
+    std::vector<char> buffer_;
+    size_t start_ = 0;
+    size_t end_ = 0;
+    bool corrupt_ = false;
+};
+
+/* Payload helpers for the names carried by station requests. */
+std::vector<char> encodeNames(const char* first, const char* second);
+bool decodeNames(const std::vector<char>& payload, std::string& first, std::string& second);
+
+} // namespace rkwire
+
+#endif

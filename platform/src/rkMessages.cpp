@@ -1,0 +1,277 @@
+/*
+ * Sending and posting window messages, the message loop, and the bridge
+ * for foreign event loops.
+ *
+ * A send to a window of this process calls its procedure. A send to a
+ * window of another process waits for the answer; meanwhile messages that
+ * other processes send to our windows are answered (re-entrantly), posted
+ * ones are queued. WM_QUIT is never queued: PostQuitMessage raises a flag
+ * that GetMessageA and PeekMessageA report once the queue holds nothing
+ * else; rkDispatchPendingMessages leaves it for them.
+ */
+#include <cstring>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include "rkSession.h"
+#include "rkhost.h"
+#include "rkwin.h"
+
+using rkwin::Session;
+using rkwin::Target;
+
+namespace {
+
+/* As on Win32: neither application messages nor private ones are broadcast. */
+bool isBroadcastable(UINT message) { return message < WM_USER || message >= 0xC000; }
+
+bool isValidCopyData(UINT message, LPARAM lParam)
+{
+    if (message != WM_COPYDATA)
+        return true;
+    const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+    return copy && (copy->cbData == 0 || copy->lpData) && copy->cbData <= rkwire::maxCopyDataBytes;
+}
+
+LRESULT callLocal(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    rkwin::Window* window = Session::instance().exactLocalWindow(handle);
+    if (!window)
+        return 0;
+    return window->windowClass->procedure(rkwin::toHwnd(handle), message, wParam, lParam);
+}
+
+/* The windows a broadcast reaches, taken once at its start. */
+std::vector<Target> broadcastTargets()
+{
+    Session& session = Session::instance();
+    std::vector<Target> targets;
+    rkwire::Frame reply;
+    if (session.stationRequest(rkwire::Kind::Snapshot, 0, 0, {}, reply)) {
+        for (size_t at = 0; at + 8 <= reply.payload.size(); at += 8) {
+            uint32_t pair[2];
+            std::memcpy(pair, reply.payload.data() + at, sizeof pair);
+            Target target;
+            target.handle = pair[0];
+            target.pid = static_cast<pid_t>(pair[1]);
+            targets.push_back(target);
+        }
+        return targets;
+    }
+    for (auto& entry : session.windows) {
+        if (entry.second->topLevel) {
+            Target target;
+            target.handle = entry.second->handle;
+            target.pid = getpid();
+            targets.push_back(target);
+        }
+    }
+    return targets;
+}
+
+LRESULT broadcastSend(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!isBroadcastable(message))
+        return TRUE;
+    for (const Target& target : broadcastTargets()) {
+        if (target.pid == getpid())
+            callLocal(target.handle, message, wParam, lParam);
+        else
+            Session::instance().sendRemote(target, message, wParam, lParam);
+    }
+    return TRUE;
+}
+
+BOOL broadcastPost(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!isBroadcastable(message))
+        return TRUE;
+    for (const Target& target : broadcastTargets()) {
+        if (target.pid == getpid())
+            PostMessageA(rkwin::toHwnd(target.handle), message, wParam, lParam);
+        else
+            Session::instance().postRemote(target, message, wParam, lParam);
+    }
+    return TRUE;
+}
+
+LRESULT sendToWindow(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    Session& session = Session::instance();
+    for (bool useCache : {true, false}) {
+        Target target;
+        if (!session.resolve(handle, useCache, target))
+            break;
+        if (target.local)
+            return callLocal(target.handle, message, wParam, lParam);
+        rkwin::SendOutcome outcome = session.sendRemote(target, message, wParam, lParam);
+        /* A slot-only handle from a stale cache may now name another window. */
+        if (outcome.noWindow && target.fromCache && rkwin::isSlotOnly(handle))
+            continue;
+        if (outcome.noWindow)
+            break;
+        return outcome.result;
+    }
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return 0;
+}
+
+bool matchesFilter(const MSG& message, HWND window, UINT first, UINT last)
+{
+    if (window == reinterpret_cast<HWND>(-1)) {
+        if (message.hwnd)
+            return false;
+    } else if (window && rkwin::slotOf(rkwin::handleValue(message.hwnd)) != rkwin::slotOf(rkwin::handleValue(window))) {
+        return false;
+    }
+    return (first == 0 && last == 0) || (message.message >= first && message.message <= last);
+}
+
+bool quitMatchesFilter(UINT first, UINT last)
+{
+    return (first == 0 && last == 0) || (WM_QUIT >= first && WM_QUIT <= last);
+}
+
+/* Takes (or, with remove false, copies) the first queued message that passes the filter. */
+bool takePosted(MSG* message, HWND window, UINT first, UINT last, bool remove)
+{
+    Session& session = Session::instance();
+    for (auto queued = session.posted.begin(); queued != session.posted.end(); ++queued) {
+        if (matchesFilter(*queued, window, first, last)) {
+            *message = *queued;
+            if (remove) {
+                session.posted.erase(queued);
+                session.refreshWakeup();
+            }
+            return true;
+        }
+    }
+    if (session.quitPending && quitMatchesFilter(first, last)) {
+        *message = MSG{};
+        message->message = WM_QUIT;
+        message->wParam = static_cast<WPARAM>(session.quitCode);
+        message->time = GetTickCount();
+        if (remove)
+            session.quitPending = false;
+        return true;
+    }
+    return false;
+}
+
+bool isValidFilterWindow(HWND window)
+{
+    return !window || window == reinterpret_cast<HWND>(-1) ||
+           Session::instance().localWindow(rkwin::handleValue(window));
+}
+
+} // namespace
+
+LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!isValidCopyData(message, lParam)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    uint32_t handle = rkwin::handleValue(hwnd);
+    if (handle == rkwin::broadcastHandle)
+        return broadcastSend(message, wParam, lParam);
+    if (rkwin::slotOf(handle) == 0 || rkwin::slotOf(handle) == rkwin::broadcastHandle) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return sendToWindow(handle, message, wParam, lParam);
+}
+
+BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_COPYDATA) {
+        SetLastError(ERROR_MESSAGE_SYNC_ONLY);
+        return FALSE;
+    }
+    Session& session = Session::instance();
+    MSG posted{hwnd, message, wParam, lParam, GetTickCount(), {0, 0}};
+    if (!hwnd) {
+        session.enqueue(posted);
+        return TRUE;
+    }
+    uint32_t handle = rkwin::handleValue(hwnd);
+    if (handle == rkwin::broadcastHandle)
+        return broadcastPost(message, wParam, lParam);
+    Target target;
+    if (rkwin::slotOf(handle) == 0 || rkwin::slotOf(handle) == rkwin::broadcastHandle ||
+        !session.resolve(handle, false, target)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    if (target.local) {
+        posted.hwnd = rkwin::toHwnd(target.handle);
+        session.enqueue(posted);
+        return TRUE;
+    }
+    if (!session.postRemote(target, message, wParam, lParam)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
+{
+    if (!message || !isValidFilterWindow(window)) {
+        SetLastError(message ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    Session& session = Session::instance();
+    for (;;) {
+        session.drainIncoming();
+        if (takePosted(message, window, filterMin, filterMax, true))
+            return message->message != WM_QUIT;
+        session.pumpIncoming(-1);
+    }
+}
+
+BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax, UINT removeMsg)
+{
+    if (!message || !isValidFilterWindow(window)) {
+        SetLastError(message ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    Session::instance().drainIncoming();
+    return takePosted(message, window, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0);
+}
+
+BOOL WINAPI TranslateMessage(const MSG*)
+{
+    /* There is no keyboard input to translate. */
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* message)
+{
+    if (!message || !message->hwnd)
+        return 0;
+    return callLocal(rkwin::handleValue(message->hwnd), message->message, message->wParam, message->lParam);
+}
+
+void WINAPI PostQuitMessage(int exitCode)
+{
+    Session& session = Session::instance();
+    session.quitPending = true;
+    session.quitCode = exitCode;
+}
+
+int rkMessageEventFd() { return Session::instance().eventFd(); }
+
+void rkDispatchPendingMessages()
+{
+    Session& session = Session::instance();
+    session.drainIncoming();
+    /* Only what is queued now: a procedure that posts again is served on the next wake-up. */
+    for (size_t count = session.posted.size(); count > 0 && !session.posted.empty(); --count) {
+        MSG message = session.posted.front();
+        session.posted.pop_front();
+        session.refreshWakeup();
+        DispatchMessageA(&message);
+    }
+    session.refreshWakeup();
+}

@@ -1,0 +1,620 @@
+#include "rkSession.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "rkDesktop.h"
+
+namespace rkwin {
+
+using rkwire::Frame;
+using rkwire::FrameHeader;
+using rkwire::FrameReader;
+using rkwire::Kind;
+using rkwire::Status;
+
+namespace {
+
+constexpr uint64_t listenerId = 1;
+constexpr uint64_t stationId = 2;
+constexpr uint64_t wakeId = 3;
+constexpr uint64_t innerId = 4;
+
+constexpr int stationTimeoutMs = 10000;
+constexpr int maxEvents = 32;
+constexpr int drainRounds = 64;
+
+std::string lowerCase(const char* text)
+{
+    std::string result(text);
+    for (char& c : result)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return result;
+}
+
+bool watch(int epoll, int fd, uint64_t id)
+{
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = id;
+    return epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &event) == 0;
+}
+
+pid_t peerSocketOwner;
+std::string peerSocketToRemove;
+
+/* The window station removes it too; this covers a station that is gone. */
+void removePeerSocket()
+{
+    if (getpid() == peerSocketOwner && !peerSocketToRemove.empty())
+        unlink(peerSocketToRemove.c_str());
+}
+
+} // namespace
+
+uint32_t handleValue(HWND window)
+{
+    uintptr_t raw = reinterpret_cast<uintptr_t>(window);
+    if (window == HWND_MESSAGE)
+        return 0;
+    /* Handles sign-extended from 32 bits are the same handles. */
+    if (raw > 0xffffffffu && (raw >> 32) != 0xffffffffu)
+        return 0;
+    return static_cast<uint32_t>(raw);
+}
+
+HWND toHwnd(uint32_t handle) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(handle)); }
+
+Session& Session::instance()
+{
+    /* Never destroyed: window procedures may still run while statics go away at exit. */
+    static Session* session = new Session;
+    return *session;
+}
+
+std::shared_ptr<WindowClass> Session::findClass(LPCSTR nameOrAtom)
+{
+    uintptr_t raw = reinterpret_cast<uintptr_t>(nameOrAtom);
+    if (raw == 0)
+        return nullptr;
+    if (raw <= 0xffff) {
+        for (auto& entry : classes)
+            if (entry.second->atom == raw)
+                return entry.second;
+        return nullptr;
+    }
+    auto found = classes.find(lowerCase(nameOrAtom));
+    return found == classes.end() ? nullptr : found->second;
+}
+
+Window* Session::localWindow(uint32_t handle)
+{
+    auto found = windows.find(slotOf(handle));
+    if (found == windows.end())
+        return nullptr;
+    return isSlotOnly(handle) || found->second->handle == handle ? found->second.get() : nullptr;
+}
+
+Window* Session::exactLocalWindow(uint32_t handle)
+{
+    Window* window = localWindow(handle);
+    return window && window->handle == handle ? window : nullptr;
+}
+
+/* ---- event sources ---- */
+
+bool Session::ensureEventSources()
+{
+    if (outerEpoll_ >= 0)
+        return true;
+    int outer = epoll_create1(EPOLL_CLOEXEC);
+    int inner = epoll_create1(EPOLL_CLOEXEC);
+    int wake = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (outer < 0 || inner < 0 || wake < 0 || !watch(outer, inner, innerId) || !watch(outer, wake, wakeId)) {
+        for (int fd : {outer, inner, wake})
+            if (fd >= 0)
+                close(fd);
+        return false;
+    }
+    outerEpoll_ = outer;
+    innerEpoll_ = inner;
+    wakeFd_ = wake;
+    return true;
+}
+
+int Session::eventFd()
+{
+    if (!ensureEventSources())
+        return -1;
+    joinDesktop();
+    return outerEpoll_;
+}
+
+bool Session::joinDesktop()
+{
+    if (listener_ >= 0)
+        return true;
+    if (!ensureEventSources())
+        return false;
+    std::string desktop = rkwire::desktopDirectory();
+    if (desktop.empty())
+        return false;
+    std::string path = rkwire::peerSocketPath(desktop, getpid());
+    int listener = rkwire::listenUnix(path);
+    if (listener < 0)
+        return false;
+    if (!watch(innerEpoll_, listener, listenerId)) {
+        close(listener);
+        unlink(path.c_str());
+        return false;
+    }
+    desktop_ = desktop;
+    listener_ = listener;
+    if (peerSocketToRemove.empty())
+        std::atexit(removePeerSocket);
+    peerSocketOwner = getpid();
+    peerSocketToRemove = path;
+    return true;
+}
+
+void Session::refreshWakeup()
+{
+    if (wakeFd_ < 0)
+        return;
+    bool wanted = !posted.empty() || !unparsed_.empty();
+    if (wanted == wakeSignalled_)
+        return;
+    if (wanted) {
+        uint64_t one = 1;
+        if (write(wakeFd_, &one, sizeof one) == sizeof one)
+            wakeSignalled_ = true;
+    } else {
+        uint64_t count;
+        if (read(wakeFd_, &count, sizeof count) == sizeof count || errno == EAGAIN)
+            wakeSignalled_ = false;
+    }
+}
+
+void Session::enqueue(const MSG& message)
+{
+    posted.push_back(message);
+    refreshWakeup();
+}
+
+void Session::purgePosted(uint32_t handle)
+{
+    posted.erase(std::remove_if(posted.begin(), posted.end(),
+                                [handle](const MSG& message) { return handleValue(message.hwnd) == handle; }),
+                 posted.end());
+    refreshWakeup();
+}
+
+/* ---- the window station ---- */
+
+bool Session::connectStation()
+{
+    if (station_ >= 0)
+        return true;
+    if (!joinDesktop())
+        return false;
+    int fd = rkwire::connectToStation(desktop_);
+    if (fd < 0)
+        return false;
+    if (!watch(innerEpoll_, fd, stationId)) {
+        close(fd);
+        return false;
+    }
+    station_ = fd;
+    stationReader_ = FrameReader();
+    reclaimWindows();
+    return station_ >= 0;
+}
+
+void Session::dropStation()
+{
+    if (station_ < 0)
+        return;
+    epoll_ctl(innerEpoll_, EPOLL_CTL_DEL, station_, nullptr);
+    close(station_);
+    station_ = -1;
+}
+
+/* Windows that outlived a station are registered again with the next one. */
+void Session::reclaimWindows()
+{
+    for (auto& entry : windows) {
+        const Window& window = *entry.second;
+        FrameHeader header = rkwire::makeHeader(Kind::Claim, window.handle, 0);
+        header.status = window.topLevel ? rkwire::flagTopLevel : 0;
+        Frame reply;
+        std::vector<char> names = rkwire::encodeNames(window.windowClass->name.c_str(), window.name.c_str());
+        if (!stationExchange(header, names, reply))
+            return;
+    }
+}
+
+bool Session::stationExchange(FrameHeader header, const std::vector<char>& payload, Frame& reply)
+{
+    header.sequence = ++stationSequence_;
+    header.length = static_cast<uint32_t>(payload.size());
+    bool exchanged =
+        rkwire::writeFrame(station_, header, payload.data(),
+                           [](int fd) { return rkwire::waitWritableFor(fd, stationTimeoutMs); }) &&
+        rkwire::readFrameWithin(station_, stationReader_, reply, stationTimeoutMs) &&
+        reply.header.kind == static_cast<uint16_t>(Kind::StationReply) &&
+        reply.header.sequence == header.sequence;
+    if (!exchanged)
+        dropStation();
+    return exchanged;
+}
+
+bool Session::stationRequest(Kind kind, uint32_t window, uint16_t flags, const std::vector<char>& payload,
+                             Frame& reply)
+{
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (!connectStation())
+            return false;
+        FrameHeader header = rkwire::makeHeader(kind, window, 0);
+        header.status = flags;
+        if (stationExchange(header, payload, reply))
+            return true;
+    }
+    return false;
+}
+
+void Session::onStationReadable()
+{
+    /* The station only ever answers requests: anything else means it went away. */
+    dropStation();
+}
+
+bool Session::resolve(uint32_t handle, bool useCache, Target& target)
+{
+    target = Target();
+    if (Window* window = localWindow(handle)) {
+        target.local = window;
+        target.handle = window->handle;
+        return true;
+    }
+    auto cached = remoteCache_.find(slotOf(handle));
+    if (useCache && cached != remoteCache_.end() &&
+        (isSlotOnly(handle) || cached->second.handle == handle)) {
+        target.handle = cached->second.handle;
+        target.pid = cached->second.pid;
+        target.fromCache = true;
+        return true;
+    }
+    Frame reply;
+    if (!stationRequest(Kind::Resolve, handle, 0, {}, reply) ||
+        reply.header.status != static_cast<uint16_t>(Status::Ok))
+        return false;
+    target.handle = reply.header.window;
+    target.pid = static_cast<pid_t>(reply.header.lParam);
+    if (target.pid == getpid())
+        return false; /* the station still lists a window this process no longer has */
+    remoteCache_[slotOf(target.handle)] = {target.handle, target.pid};
+    return true;
+}
+
+void Session::forget(uint32_t handle)
+{
+    auto cached = remoteCache_.find(slotOf(handle));
+    if (cached != remoteCache_.end() && cached->second.handle == handle)
+        remoteCache_.erase(cached);
+}
+
+/* ---- connections to other processes ---- */
+
+std::shared_ptr<Connection> Session::addConnection(int fd, pid_t pid)
+{
+    auto connection = std::make_shared<Connection>();
+    connection->id = nextConnectionId_++;
+    connection->fd = fd;
+    connection->pid = pid;
+    if (!watch(innerEpoll_, fd, connection->id)) {
+        close(fd);
+        return nullptr;
+    }
+    connections_[connection->id] = connection;
+    connectionByPid_.emplace(pid, connection->id);
+    return connection;
+}
+
+std::shared_ptr<Connection> Session::connectionTo(pid_t pid)
+{
+    auto known = connectionByPid_.find(pid);
+    if (known != connectionByPid_.end())
+        return connections_[known->second];
+    if (!joinDesktop())
+        return nullptr;
+    int fd = rkwire::connectUnix(rkwire::peerSocketPath(desktop_, pid));
+    if (fd < 0)
+        return nullptr;
+    if (rkwire::sameUserPeer(fd) != pid) {
+        close(fd);
+        return nullptr;
+    }
+    return addConnection(fd, pid);
+}
+
+void Session::closeConnection(const std::shared_ptr<Connection>& connection)
+{
+    if (connection->closed)
+        return;
+    connection->closed = true;
+    epoll_ctl(innerEpoll_, EPOLL_CTL_DEL, connection->fd, nullptr);
+    close(connection->fd);
+    connections_.erase(connection->id);
+    unparsed_.erase(connection->id);
+    auto byPid = connectionByPid_.find(connection->pid);
+    if (byPid != connectionByPid_.end() && byPid->second == connection->id) {
+        connectionByPid_.erase(byPid);
+        for (auto& entry : connections_)
+            if (entry.second->pid == connection->pid) {
+                connectionByPid_.emplace(connection->pid, entry.first);
+                break;
+            }
+    }
+    for (auto cached = remoteCache_.begin(); cached != remoteCache_.end();)
+        cached = cached->second.pid == connection->pid ? remoteCache_.erase(cached) : std::next(cached);
+    for (PendingSend* send : pending_)
+        if (send->connection == connection->id)
+            send->failed = true;
+    refreshWakeup();
+}
+
+/*
+ * While a frame waits for room on one socket, whatever the other processes
+ * write is read into their buffers (not handled), so two processes writing
+ * large frames to each other cannot block each other.
+ */
+bool Session::waitWritableBuffering(int fd)
+{
+    for (;;) {
+        std::vector<pollfd> watched{{fd, POLLOUT, 0}};
+        std::vector<std::shared_ptr<Connection>> readers;
+        for (auto& entry : connections_) {
+            if (entry.second->fd != fd) {
+                watched.push_back({entry.second->fd, POLLIN, 0});
+                readers.push_back(entry.second);
+            }
+        }
+        if (poll(watched.data(), watched.size(), -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        for (size_t i = 1; i < watched.size(); ++i) {
+            if (watched[i].revents) {
+                readers[i - 1]->reader.fill(readers[i - 1]->fd);
+                unparsed_.insert(readers[i - 1]->id);
+            }
+        }
+        if (watched[0].revents & POLLOUT)
+            return true;
+        if (watched[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+            return false;
+    }
+}
+
+bool Session::writeToPeer(const std::shared_ptr<Connection>& connection, const FrameHeader& header,
+                          const void* payload)
+{
+    if (connection->closed)
+        return false;
+    if (rkwire::writeFrame(connection->fd, header, payload, [this](int fd) { return waitWritableBuffering(fd); }))
+        return true;
+    closeConnection(connection);
+    return false;
+}
+
+SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    SendOutcome outcome;
+    std::shared_ptr<Connection> connection = connectionTo(target.pid);
+    if (!connection) {
+        forget(target.handle);
+        outcome.noWindow = true;
+        return outcome;
+    }
+    FrameHeader header = rkwire::makeHeader(Kind::Send, target.handle, message);
+    header.sequence = nextSequence_++;
+    header.wParam = wParam;
+    header.lParam = lParam;
+    const void* payload = nullptr;
+    if (message == WM_COPYDATA) {
+        const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        header.lParam = static_cast<int64_t>(copy->dwData);
+        header.length = copy->cbData;
+        payload = copy->lpData;
+    }
+    PendingSend send{header.sequence, connection->id};
+    pending_.push_back(&send);
+    if (writeToPeer(connection, header, payload)) {
+        while (!send.answered && !send.failed)
+            pumpIncoming(-1);
+    }
+    pending_.erase(std::find(pending_.begin(), pending_.end(), &send));
+    refreshWakeup();
+    outcome.delivered = send.answered && send.status == Status::Ok;
+    outcome.noWindow = send.answered && send.status == Status::NoWindow;
+    outcome.result = outcome.delivered ? send.result : 0;
+    if (outcome.noWindow)
+        forget(target.handle);
+    return outcome;
+}
+
+bool Session::postRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    std::shared_ptr<Connection> connection = connectionTo(target.pid);
+    if (!connection)
+        return false;
+    FrameHeader header = rkwire::makeHeader(Kind::Post, target.handle, message);
+    header.wParam = wParam;
+    header.lParam = lParam;
+    return writeToPeer(connection, header, nullptr);
+}
+
+/* ---- incoming traffic ---- */
+
+void Session::acceptPeers()
+{
+    for (;;) {
+        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        pid_t pid = rkwire::sameUserPeer(fd);
+        if (pid < 0) {
+            close(fd);
+            continue;
+        }
+        addConnection(fd, pid);
+    }
+}
+
+void Session::readConnection(const std::shared_ptr<Connection>& connection)
+{
+    if (connection->reader.fill(connection->fd) == FrameReader::Fill::Closed) {
+        closeConnection(connection);
+        return;
+    }
+    processBuffered(connection);
+}
+
+void Session::processBuffered(const std::shared_ptr<Connection>& connection)
+{
+    unparsed_.erase(connection->id);
+    Frame frame;
+    while (!connection->closed && connection->reader.take(frame))
+        handleFrame(connection, frame);
+    if (!connection->closed && connection->reader.isCorrupt())
+        closeConnection(connection);
+}
+
+bool Session::processUnparsed()
+{
+    if (unparsed_.empty())
+        return false;
+    std::vector<uint64_t> ids(unparsed_.begin(), unparsed_.end());
+    for (uint64_t id : ids) {
+        auto found = connections_.find(id);
+        if (found != connections_.end())
+            readConnection(found->second);
+        else
+            unparsed_.erase(id);
+    }
+    return true;
+}
+
+void Session::handleFrame(const std::shared_ptr<Connection>& connection, Frame& frame)
+{
+    switch (static_cast<Kind>(frame.header.kind)) {
+    case Kind::Send:
+        answerSend(connection, frame);
+        break;
+    case Kind::Post:
+        acceptPost(frame);
+        break;
+    case Kind::Reply:
+        acceptReply(connection, frame);
+        break;
+    default:
+        closeConnection(connection);
+        break;
+    }
+}
+
+void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& frame)
+{
+    FrameHeader answer = rkwire::makeHeader(Kind::Reply, frame.header.window, frame.header.message);
+    answer.sequence = frame.header.sequence;
+    answer.status = static_cast<uint16_t>(Status::NoWindow);
+    if (Window* window = exactLocalWindow(frame.header.window)) {
+        WNDPROC procedure = window->windowClass->procedure;
+        HWND hwnd = toHwnd(window->handle);
+        LRESULT result;
+        if (frame.header.message == WM_COPYDATA) {
+            COPYDATASTRUCT copy{static_cast<ULONG_PTR>(frame.header.lParam), frame.header.length,
+                                frame.payload.empty() ? nullptr : frame.payload.data()};
+            result = procedure(hwnd, WM_COPYDATA, static_cast<WPARAM>(frame.header.wParam),
+                               reinterpret_cast<LPARAM>(&copy));
+        } else {
+            result = procedure(hwnd, frame.header.message, static_cast<WPARAM>(frame.header.wParam),
+                               static_cast<LPARAM>(frame.header.lParam));
+        }
+        answer.status = static_cast<uint16_t>(Status::Ok);
+        answer.lParam = result;
+    }
+    writeToPeer(connection, answer, nullptr);
+}
+
+void Session::acceptPost(const Frame& frame)
+{
+    Window* window = exactLocalWindow(frame.header.window);
+    if (!window)
+        return;
+    MSG message{};
+    message.hwnd = toHwnd(window->handle);
+    message.message = frame.header.message;
+    message.wParam = static_cast<WPARAM>(frame.header.wParam);
+    message.lParam = static_cast<LPARAM>(frame.header.lParam);
+    message.time = GetTickCount();
+    enqueue(message);
+}
+
+void Session::acceptReply(const std::shared_ptr<Connection>& connection, const Frame& frame)
+{
+    for (PendingSend* send : pending_) {
+        if (send->sequence == frame.header.sequence && send->connection == connection->id) {
+            send->answered = true;
+            send->status = static_cast<Status>(frame.header.status);
+            send->result = static_cast<LRESULT>(frame.header.lParam);
+            return;
+        }
+    }
+}
+
+int Session::pumpIncoming(int timeoutMs)
+{
+    if (innerEpoll_ < 0 && !ensureEventSources())
+        return 0;
+    if (processUnparsed())
+        return 1;
+    epoll_event events[maxEvents];
+    int count = epoll_wait(innerEpoll_, events, maxEvents, timeoutMs);
+    for (int i = 0; i < count; ++i) {
+        uint64_t id = events[i].data.u64;
+        if (id == listenerId) {
+            acceptPeers();
+        } else if (id == stationId) {
+            onStationReadable();
+        } else {
+            auto found = connections_.find(id);
+            if (found != connections_.end()) {
+                std::shared_ptr<Connection> connection = found->second;
+                readConnection(connection);
+            }
+        }
+    }
+    return count > 0 ? count : 0;
+}
+
+void Session::drainIncoming()
+{
+    for (int round = 0; round < drainRounds && pumpIncoming(0) > 0; ++round) {
+    }
+    refreshWakeup();
+}
+
+} // namespace rkwin

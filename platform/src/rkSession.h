@@ -1,0 +1,183 @@
+/*
+ * This process's part of the desktop: its window classes and windows, its
+ * queue of posted messages, its connections to the window station and to
+ * other processes, and the loop that waits on all of them.
+ *
+ * Everything runs on the thread that owns the windows; nothing here takes a
+ * lock or starts a thread.
+ */
+#ifndef RKSESSION_H
+#define RKSESSION_H
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "rkFrame.h"
+#include "rkwin.h"
+
+namespace rkwin {
+
+struct WindowClass {
+    std::string name;
+    WNDPROC procedure = nullptr;
+    int extraBytes = 0;
+    ATOM atom = 0;
+    int windows = 0;
+};
+
+struct Window {
+    uint32_t handle = 0;
+    std::shared_ptr<WindowClass> windowClass;
+    std::vector<unsigned char> extra;
+    LONG_PTR userData = 0;
+    bool topLevel = false;
+    bool destroying = false;
+    std::string name;
+};
+
+struct Connection {
+    uint64_t id = 0;
+    int fd = -1;
+    pid_t pid = -1;
+    rkwire::FrameReader reader;
+    bool closed = false;
+};
+
+/* Where a handle leads: a window of ours, or one in another process. */
+struct Target {
+    Window* local = nullptr;
+    uint32_t handle = 0;
+    pid_t pid = -1;
+    bool fromCache = false;
+};
+
+struct SendOutcome {
+    bool delivered = false;
+    bool noWindow = false;
+    LRESULT result = 0;
+};
+
+/* The numeric value of a window handle; 0 for values that are no handle. */
+uint32_t handleValue(HWND window);
+HWND toHwnd(uint32_t handle);
+inline uint32_t slotOf(uint32_t handle) { return handle & 0xffff; }
+/* A handle given by its slot alone: high 16 bits 0 or 0xffff. */
+inline bool isSlotOnly(uint32_t handle) { return (handle >> 16) == 0 || (handle >> 16) == 0xffff; }
+
+constexpr uint32_t broadcastHandle = 0xffff;
+
+class Session {
+public:
+    static Session& instance();
+
+    /* Window classes and windows of this process */
+    std::map<std::string, std::shared_ptr<WindowClass>> classes; /* keyed by lower-case name */
+    std::map<uint32_t, std::unique_ptr<Window>> windows;         /* keyed by slot */
+    ATOM nextAtom = 0xC000;
+
+    std::shared_ptr<WindowClass> findClass(LPCSTR nameOrAtom);
+    Window* localWindow(uint32_t handle);
+    Window* exactLocalWindow(uint32_t handle);
+
+    /* The window station */
+    bool stationRequest(rkwire::Kind kind, uint32_t window, uint16_t flags, const std::vector<char>& payload,
+                        rkwire::Frame& reply);
+    bool resolve(uint32_t handle, bool useCache, Target& target);
+    void forget(uint32_t handle);
+
+    /* Messages to other processes */
+    SendOutcome sendRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam);
+    bool postRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam);
+
+    /* The posted-message queue and the quit flag */
+    std::deque<MSG> posted;
+    bool quitPending = false;
+    int quitCode = 0;
+    void enqueue(const MSG& message);
+    void purgePosted(uint32_t handle);
+
+    /* Event sources */
+    int eventFd();
+    /*
+     * Handles what has arrived; waits up to timeoutMs (-1: until something
+     * does). Answers how many sources were ready.
+     */
+    int pumpIncoming(int timeoutMs);
+    /* Handles everything that has arrived, without waiting. */
+    void drainIncoming();
+    /* Keeps the event descriptor readable exactly while posted messages or buffered frames wait. */
+    void refreshWakeup();
+
+    bool joinDesktop();
+
+private:
+    Session() = default;
+    ~Session() = delete;
+
+    bool ensureEventSources();
+    bool connectStation();
+    bool stationExchange(rkwire::FrameHeader header, const std::vector<char>& payload, rkwire::Frame& reply);
+    void reclaimWindows();
+    void dropStation();
+
+    std::shared_ptr<Connection> connectionTo(pid_t pid);
+    std::shared_ptr<Connection> addConnection(int fd, pid_t pid);
+    void closeConnection(const std::shared_ptr<Connection>& connection);
+    bool writeToPeer(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& header,
+                     const void* payload);
+    bool waitWritableBuffering(int fd);
+
+    void acceptPeers();
+    void readConnection(const std::shared_ptr<Connection>& connection);
+    void processBuffered(const std::shared_ptr<Connection>& connection);
+    bool processUnparsed();
+    void handleFrame(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
+    void answerSend(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
+    void acceptPost(const rkwire::Frame& frame);
+    void acceptReply(const std::shared_ptr<Connection>& connection, const rkwire::Frame& frame);
+    void onStationReadable();
+
+    struct PendingSend {
+        uint64_t sequence;
+        uint64_t connection;
+        bool answered = false;
+        bool failed = false;
+        rkwire::Status status = rkwire::Status::Ok;
+        LRESULT result = 0;
+    };
+
+    int outerEpoll_ = -1; /* the descriptor foreign loops watch */
+    int innerEpoll_ = -1; /* sockets only: what a waiting send watches */
+    int wakeFd_ = -1;
+    bool wakeSignalled_ = false;
+
+    std::string desktop_;
+    int listener_ = -1;
+    int station_ = -1;
+    rkwire::FrameReader stationReader_;
+    uint64_t stationSequence_ = 0;
+
+    std::map<uint64_t, std::shared_ptr<Connection>> connections_;
+    std::map<pid_t, uint64_t> connectionByPid_;
+    std::set<uint64_t> unparsed_;
+    uint64_t nextConnectionId_ = 16;
+
+    struct RemoteWindow {
+        uint32_t handle;
+        pid_t pid;
+    };
+    std::map<uint32_t, RemoteWindow> remoteCache_; /* keyed by slot */
+
+    std::vector<PendingSend*> pending_;
+    uint64_t nextSequence_ = 1;
+};
+
+} // namespace rkwin
+
+#endif
