@@ -47,6 +47,12 @@ bool isStorable(const std::string& key, const std::string& value)
     return !keyBreaksLine && value.find_first_of("\r\n") == std::string::npos;
 }
 
+/* A name holding "]" or a line end would give a header the reader never finds. */
+bool isStorableSectionName(const std::string& section)
+{
+    return section.find_first_of("]\r\n") == std::string::npos;
+}
+
 std::string sectionText(const std::string& section, const SettingsMap& settings,
                         const std::string& lineEnd)
 {
@@ -119,7 +125,7 @@ void listSections(const std::string& path, SectionList& sections)
 void writeSection(const std::string& path, const std::string& section, const SettingsMap& settings)
 {
     std::vector<IniLine> lines;
-    if (!readIniLines(path, lines))
+    if (!isStorableSectionName(section) || !readIniLines(path, lines))
         return;
     replaceFileContents(path, replacedContents(lines, section, settings));
 }

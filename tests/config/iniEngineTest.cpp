@@ -195,6 +195,14 @@ TEST_F(SectionWriter, LeavesOutEntriesThatWouldBreakTheLineForm)
     EXPECT_EQ(readMap("Other"), (SettingsMap{{"safe", "1"}}));
 }
 
+TEST_F(SectionWriter, RefusesASectionNameThatCannotBeFoundAgain)
+{
+    writeFile(iniFile, "[Main]\nA=1\n");
+    for (const char* name : {"a]b", "Main]", "x\n[Main", "cr\r"})
+        writeSection(iniFile, name, SettingsMap{{"A", "2"}});
+    EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
+}
+
 TEST_F(SectionWriter, WritesWhatTheProfileFunctionsRead)
 {
     writeFile(iniFile, "[Main]\n");

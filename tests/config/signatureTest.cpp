@@ -1,14 +1,16 @@
-#include <rkConfig.h>
+#include "configTestSupport.h"
 
-#include <gtest/gtest.h>
+#include <rkConfig.h>
 
 #include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+using Signature = ConfigTest;
+
 /* Spelled backwards so the test's own data does not hold the text it looks for. */
-TEST(Signature, LibrarySignatureTextIsLinkedIntoTheProgram)
+TEST_F(Signature, LibrarySignatureTextIsLinkedIntoTheProgram)
 {
     std::string expected = ">>LRU_DLIUB<<,MLET,62/21/80,0.21.0.1,BIL,gifnoCkr,GIS_MLET";
     std::reverse(expected.begin(), expected.end());
