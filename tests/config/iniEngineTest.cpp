@@ -5,6 +5,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -193,6 +195,26 @@ TEST_F(SectionWriter, LeavesOutEntriesThatWouldBreakTheLineForm)
                              {"a=b", "c"}, {"cr\r", "1"}});
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"ok", "1"}}));
     EXPECT_EQ(readMap("Other"), (SettingsMap{{"safe", "1"}}));
+}
+
+TEST_F(SectionWriter, ConcurrentWritersEachLeaveAWholeFile)
+{
+    writeFile(iniFile, "[Keep]\nk=1\n[Main]\n");
+    const auto before = treeEntries();
+    std::vector<std::thread> writers;
+    for (int w = 0; w < 4; ++w) {
+        writers.emplace_back([w] {
+            const SettingsMap mine{{"writer", std::to_string(w)}, {"pad", std::string(5000, 'a' + w)}};
+            for (int i = 0; i < 50; ++i)
+                writeSection(iniFile, "Main", mine);
+        });
+    }
+    for (std::thread& writer : writers)
+        writer.join();
+    const int last = std::stoi(readMap("Main").at("writer"));
+    EXPECT_EQ(readFile(iniFile), "[Keep]\nk=1\n[Main]\npad=" + std::string(5000, 'a' + last) +
+                                     "\nwriter=" + std::to_string(last) + "\n\n");
+    EXPECT_EQ(treeEntries(), before);
 }
 
 TEST_F(SectionWriter, RefusesASectionNameThatCannotBeFoundAgain)
