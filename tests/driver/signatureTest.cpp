@@ -1,0 +1,26 @@
+// The libraries' signature texts survive into every program that links them.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+std::string ownImage()
+{
+    std::ifstream file("/proc/self/exe", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST(signature, ofTheDriverLibraryIsInTheProgram)
+{
+    EXPECT_NE(ownImage().find("TELM_SIG,rkDriver,LIB,1.1.1.0,08/12/26,TELM,<<BUILD_URL>>"), std::string::npos);
+}
+
+TEST(signature, ofTheRelayIsInTheProgram)
+{
+    EXPECT_NE(ownImage().find("TELM_SIG,telmwm32,LIB,4.1.1.0,08/12/26,TELM,<<BUILD_URL>>"), std::string::npos);
+}
+
+} // namespace
