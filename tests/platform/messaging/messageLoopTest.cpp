@@ -1,0 +1,75 @@
+#include "messagingFixture.h"
+
+using namespace agent;
+
+class MessageLoop : public DesktopTest {};
+
+TEST_F(MessageLoop, GetMessageLoopAnswersSendsAndDispatchesPostsUntilQuit)
+{
+    AgentProcess& driver = startAgent();
+    long long window = 0;
+    AgentProcess& looper = startGetMessageAgent("Looper", window);
+    ASSERT_GT(window, 0);
+
+    EXPECT_EQ(send(driver, window, msgAdd, 20, 22), 42);
+    EXPECT_EQ(driver.ask(command("post", window, msgAdd, 1, 2), "posted"), "posted 1 0");
+    EXPECT_FALSE(looper.waitFor(received(window, msgAdd, 1, 2)).empty());
+    /* WM_CLOSE destroys the window, whose WM_DESTROY posts the quit */
+    EXPECT_EQ(driver.ask(command("post", window, 0x10, 0, 0), "posted"), "posted 1 0");
+    EXPECT_EQ(looper.waitFor("quit"), "quit 0 3");
+    EXPECT_TRUE(looper.exited());
+}
+
+TEST_F(MessageLoop, GetMessageLoopAnswersNestedSendsFromTheProcessItCallsBack)
+{
+    AgentProcess& driver = startAgent();
+    long long driverWindow = createWindow(driver, "Driver", false);
+    long long window = 0;
+    startGetMessageAgent("Looper", window);
+
+    EXPECT_EQ(send(driver, window, msgCallBack, driverWindow, 8), 1009);
+    EXPECT_EQ(send(driver, window, msgNest, driverWindow, 6), 6);
+}
+
+class EventBridge : public DesktopTest {};
+
+TEST_F(EventBridge, WakesAPollLoopForAPostFromAnotherProcess)
+{
+    AgentProcess& sleeper = startAgent();
+    AgentProcess& poster = startAgent();
+    long long window = createWindow(sleeper, "Sleeper");
+
+    EXPECT_EQ(poster.ask(command("post", window, msgAdd, 3, 4), "posted"), "posted 1 0");
+    EXPECT_FALSE(sleeper.waitFor(received(window, msgAdd, 3, 4)).empty());
+}
+
+TEST_F(EventBridge, WakesAPollLoopForASendFromAnotherProcess)
+{
+    AgentProcess& sleeper = startAgent();
+    AgentProcess& sender = startAgent();
+    long long window = createWindow(sleeper, "Sleeper");
+
+    EXPECT_EQ(send(sender, window, msgAdd, 5, 6), 11);
+}
+
+TEST_F(EventBridge, WakesAPollLoopForAPostToItself)
+{
+    AgentProcess& sleeper = startAgent();
+    long long window = createWindow(sleeper, "Sleeper");
+
+    EXPECT_EQ(sleeper.ask(command("post", window, msgAdd, 7, 8), "posted"), "posted 1 0");
+    EXPECT_FALSE(sleeper.waitFor(received(window, msgAdd, 7, 8)).empty());
+}
+
+TEST_F(EventBridge, DeliversPostsThatArrivedDuringASendAfterwards)
+{
+    AgentProcess& first = startAgent();
+    AgentProcess& second = startAgent();
+    long long firstWindow = createWindow(first, "First");
+    long long secondWindow = createWindow(second, "Second");
+
+    for (int round = 0; round < 20; ++round) {
+        EXPECT_EQ(send(first, secondWindow, msgPostThenSend, firstWindow, 0), 7);
+        EXPECT_FALSE(first.waitFor(received(firstWindow, msgPosted, 0, 0)).empty()) << round;
+    }
+}
