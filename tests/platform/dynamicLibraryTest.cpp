@@ -10,8 +10,8 @@ namespace {
 
 using ProbeFunction = intptr_t (*)();
 
-// The probe library's answer: 1 beside the executable, 2 and 3 on the
-// executable's run path; 0 when the library or the function is missing.
+// The probe library's answer: 1 beside the executable, 2 and 3 in the
+// probe-search directory; 0 when the library or the function is missing.
 int probeOriginOf(const char* libraryName)
 {
     HMODULE module = LoadLibraryA(libraryName);
@@ -23,9 +23,34 @@ int probeOriginOf(const char* libraryName)
     return static_cast<int>(origin);
 }
 
+std::string executableDirectory()
+{
+    char executable[4096] = {};
+    if (readlink("/proc/self/exe", executable, sizeof executable - 1) <= 0)
+        return std::string();
+    std::string directory(executable);
+    return directory.substr(0, directory.rfind('/'));
+}
+
+// The probe's answer when the probe loader beside this executable loads the
+// library with the probe-search directory on its search path.
+int originLoadedWithSearchPath(const char* libraryName)
+{
+    const std::string directory = executableDirectory();
+    const std::string loader = directory + "/probe_loader";
+    const std::string searchPath = directory + "/probe-search";
+    const pid_t child = fork();
+    if (child == 0) {
+        setenv("LD_LIBRARY_PATH", searchPath.c_str(), 1);
+        execl(loader.c_str(), loader.c_str(), libraryName, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    return waitForChild(child);
+}
+
 } // namespace
 
-TEST(DynamicLibrary, DllNameLoadsTheSharedLibraryBesideTheExecutableFirst)
+TEST(DynamicLibrary, DllNameLoadsTheSharedLibraryBesideTheExecutable)
 {
     EXPECT_EQ(probeOriginOf("rkprobe.dll"), 1);
 }
@@ -43,7 +68,12 @@ TEST(DynamicLibrary, NameWithoutExtensionIsTakenAsDll)
 
 TEST(DynamicLibrary, LibraryNotBesideTheExecutableIsFoundOnTheSearchPath)
 {
-    EXPECT_EQ(probeOriginOf("rkprobeonly.dll"), 3);
+    EXPECT_EQ(originLoadedWithSearchPath("rkprobeonly.dll"), 3);
+}
+
+TEST(DynamicLibrary, LibraryBesideTheExecutableWinsOverTheSearchPath)
+{
+    EXPECT_EQ(originLoadedWithSearchPath("rkprobe.dll"), 1);
 }
 
 TEST(DynamicLibrary, MissingLibraryFailsWithModuleNotFound)
@@ -88,10 +118,6 @@ TEST(DynamicLibrary, NullModuleIsRejected)
 
 TEST(DynamicLibrary, WindowsPathLoadsFromTheMappedDirectory)
 {
-    char executable[4096] = {};
-    ASSERT_GT(readlink("/proc/self/exe", executable, sizeof executable - 1), 0);
-    std::string binDirectory(executable);
-    binDirectory.resize(binDirectory.rfind('/'));
-    ScopedEnvironment drive("RK_DRIVE_D", binDirectory);
+    ScopedEnvironment drive("RK_DRIVE_D", executableDirectory());
     EXPECT_EQ(probeOriginOf("D:\\probe-search\\rkprobe.dll"), 2);
 }
