@@ -1,0 +1,304 @@
+/*
+ * The real generator against the stand-in hub, each test on a desktop of its
+ * own. The generator's message boxes are answered through its
+ * RK_ANSWER_MESSAGE_BOXES hook, which writes what they said to its debugger
+ * output (stderr here) first.
+ */
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+constexpr int boundMs = 10000;
+
+/* Polls condition until it holds or the bound passes; true when it held. */
+template <typename Condition>
+bool waitFor(Condition condition, int limitMs = boundMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!condition()) {
+        if (clock.elapsed() > limitMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+QProcessEnvironment desktopEnvironment(const QString& desktop)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("RK_DESKTOP", desktop);
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("RK_ANSWER_MESSAGE_BOXES", "1");
+    return environment;
+}
+
+QStringList linesOf(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLatin1(file.readAll()).split('\n', Qt::SkipEmptyParts);
+}
+
+class hubProcess {
+public:
+    explicit hubProcess(const QString& desktop) : dir(desktop)
+    {
+        process.setProcessEnvironment(desktopEnvironment(desktop));
+    }
+    ~hubProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(boundMs);
+        }
+    }
+
+    bool start(const QStringList& options = {})
+    {
+        process.start(KIVSTANDIN_PATH, QStringList{"--quiet", "--ready", file("ready"), "--capture",
+                                                   file("capture"), "--summary", file("summary")} +
+                                           options);
+        return process.waitForStarted(boundMs) &&
+               waitFor([this] { return !linesOf(file("ready")).isEmpty(); });
+    }
+
+    /* Sends one command line and returns every line up to its "ok"/"error" line. */
+    QStringList command(const QString& line)
+    {
+        process.write(line.toLatin1() + "\n");
+        QStringList reply;
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < boundMs) {
+            if (!process.canReadLine() && !process.waitForReadyRead(100))
+                continue;
+            while (process.canReadLine()) {
+                const QString text = QString::fromLatin1(process.readLine()).trimmed();
+                reply << text;
+                if (text.startsWith("ok") || text.startsWith("error"))
+                    return reply;
+            }
+        }
+        return reply << "error: no reply";
+    }
+
+    bool hasDriver(int device)
+    {
+        const QRegularExpression line(QString("^driver %1 ").arg(device));
+        return !command("status").filter(line).isEmpty();
+    }
+
+    bool finish()
+    {
+        if (process.state() == QProcess::Running)
+            command("quit");
+        return endsWithZero();
+    }
+
+    /* After its closing announcement the hub ends once its drivers have gone. */
+    bool endsWithZero()
+    {
+        return process.waitForFinished(boundMs) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    QJsonObject summary() { return QJsonDocument::fromJson(readAll("summary")).object(); }
+    QStringList captured() { return linesOf(file("capture")); }
+    QString file(const char* name) const { return dir + "/hub." + name; }
+
+private:
+    QByteArray readAll(const char* name)
+    {
+        QFile f(file(name));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QString dir;
+    QProcess process;
+};
+
+class generatorProcess {
+public:
+    explicit generatorProcess(const QString& desktop)
+    {
+        process.setProcessEnvironment(desktopEnvironment(desktop));
+    }
+    ~generatorProcess()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(boundMs);
+        }
+    }
+
+    bool start(const QStringList& arguments)
+    {
+        process.start(SKERROWDRIVER_PATH, arguments);
+        return process.waitForStarted(boundMs);
+    }
+
+    /* True when the generator ended by itself, normally, with exit code 0. */
+    bool endsWithZero()
+    {
+        return process.waitForFinished(boundMs) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    bool isRunning() const { return process.state() == QProcess::Running; }
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(boundMs);
+    }
+    QString debugOutput()
+    {
+        output += QString::fromLatin1(process.readAllStandardError());
+        return output;
+    }
+
+private:
+    QProcess process;
+    QString output;
+};
+
+struct irCommand {
+    int device = 0;
+    int slot = 0;
+    int size = 0;
+};
+
+bool parseIr(const QString& line, irCommand& command)
+{
+    static const QRegularExpression layout("^IR (\\d+) (\\d+) '([^'%]*)' 0$");
+    const QRegularExpressionMatch match = layout.match(line);
+    if (!match.hasMatch())
+        return false;
+    command.device = match.captured(1).toInt();
+    command.slot = match.captured(2).toInt();
+    command.size = match.captured(3).size();
+    return true;
+}
+}
+
+class endToEndTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> desktop;
+    QString path() const { return desktop->path(); }
+
+private slots:
+    void init()
+    {
+        desktop = std::make_unique<QTemporaryDir>();
+        QVERIFY(desktop->isValid());
+    }
+    void cleanup() { desktop.reset(); }
+
+    void sendsWellFormedTrafficInsideTheFormsRangesUntilTheHubCloses()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start({"--grace", "60"}));
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable"}));
+        QVERIFY(waitFor([&] { return hub.hasDriver(12); }));
+        QVERIFY(waitFor([&] { return hub.captured().size() >= 20; }));
+
+        QVERIFY(hub.command("close").last().startsWith("ok close 1"));
+        QVERIFY2(generator.endsWithZero(), qPrintable(generator.debugOutput()));
+        QVERIFY(generator.debugOutput().contains("Success - KIV has accepted request"));
+        QVERIFY(generator.debugOutput().contains("ZUL_KIVCLOSING"));
+        /* with a grace far beyond the bound, only the driver's going lets the hub end now */
+        QVERIFY(hub.endsWithZero());
+
+        const QStringList captured = hub.captured();
+        for (const QString& line : captured) {
+            irCommand command;
+            QVERIFY2(parseIr(line, command), qPrintable(line));
+            QCOMPARE(command.device, 12);
+            QVERIFY(command.slot >= 1 && command.slot <= 1024);
+            QVERIFY(command.size <= 255);
+        }
+        const QJsonObject summary = hub.summary();
+        QCOMPARE(summary["malformed"].toInt(-1), 0);
+        QCOMPARE(summary["messages"].toInt(), captured.size());
+        QVERIFY(summary["slot_min"].toInt() >= 1 && summary["slot_max"].toInt() <= 1024);
+        QVERIFY(summary["size_max"].toInt() <= 255);
+        QCOMPARE(summary["drivers"].toInt(-1), 0);
+    }
+
+    void endsWithTheHubsTimedClosing()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start({"--seconds", "2"}));
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12"}));
+        QVERIFY2(generator.endsWithZero(), qPrintable(generator.debugOutput()));
+        QVERIFY(hub.captured().isEmpty());
+    }
+
+    void killedMidTrafficFreesItsDeviceAtTheHub()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start());
+        generatorProcess first(path());
+        QVERIFY(first.start({"12", "/enable"}));
+        QVERIFY(waitFor([&] { return hub.captured().size() >= 5; }));
+        first.kill();
+        QVERIFY(waitFor([&] { return !hub.hasDriver(12); }));
+
+        generatorProcess second(path());
+        QVERIFY(second.start({"12"}));
+        QVERIFY(waitFor([&] { return hub.hasDriver(12); }));
+        QVERIFY(second.isRunning());
+        QVERIFY(hub.command("close").last().startsWith("ok close 1"));
+        QVERIFY(second.endsWithZero());
+        QVERIFY(hub.endsWithZero());
+        QCOMPARE(hub.summary()["malformed"].toInt(-1), 0);
+    }
+
+    void endsWithZeroWithoutADeviceNumber()
+    {
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"/enable"}));
+        QVERIFY(generator.endsWithZero());
+        QVERIFY(generator.debugOutput().contains(
+            "message box answered: SkerrowDriver: No device number supplied on the command line"));
+    }
+
+    void endsWithZeroWithoutAHub()
+    {
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable"}));
+        QVERIFY(generator.endsWithZero());
+        QVERIFY(generator.debugOutput().contains("Cannot find KIV"));
+        QVERIFY(generator.debugOutput().contains(
+            "message box answered: SkerrowDriver: Can't connect to KIV"));
+    }
+
+    void endsWithZeroWhenTheHubRefusesTheDevice()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start({"--driver-mode", "off"}));
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable"}));
+        QVERIFY(generator.endsWithZero());
+        QVERIFY(generator.debugOutput().contains(
+            "Request refused - KIV has not been enabled in Driver Mode"));
+        QVERIFY(generator.debugOutput().contains("Can't connect to KIV"));
+        QVERIFY(!hub.hasDriver(12));
+        QVERIFY(hub.finish());
+        QVERIFY(hub.captured().isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(endToEndTest)
+#include "tst_endToEnd.moc"
