@@ -1,7 +1,7 @@
 /*
  * What the host adds beyond Win32, for code that must run on both hosts.
  *
- * On Windows everything here is an inline no-op or identity, so the
+ * On Windows everything here is inline and built on Win32 itself, so the
  * platform layer compiles to nothing there.
  */
 #ifndef RKHOST_H
@@ -11,8 +11,39 @@
 
 #ifdef _WIN32
 
+#include "rkwin.h"
+
 /* Paths of the system reach the file system as they stand. */
 inline std::string rkHostPath(const std::string& path) { return path; }
+
+/*
+ * Tests read debug output through a sink: while one is installed,
+ * OutputDebugStringA passes each text to it exactly as given, and no
+ * debugger sees it. OutputDebugStringA raises DBG_PRINTEXCEPTION_C with the
+ * text; a vectored handler sees that exception before anyone else.
+ */
+using rkDebugSink = void (*)(const char* text, void* context);
+
+namespace rkHostDebug {
+inline rkDebugSink sink = nullptr;
+inline void* sinkContext = nullptr;
+
+inline LONG CALLBACK catchDebugText(EXCEPTION_POINTERS* exception) {
+    const DWORD printException = 0x40010006; /* DBG_PRINTEXCEPTION_C */
+    const EXCEPTION_RECORD* record = exception->ExceptionRecord;
+    if (!sink || record->ExceptionCode != printException || record->NumberParameters < 2)
+        return EXCEPTION_CONTINUE_SEARCH;
+    sink(reinterpret_cast<const char*>(record->ExceptionInformation[1]), sinkContext);
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+} // namespace rkHostDebug
+
+inline void rkSetDebugSink(rkDebugSink sink, void* context) {
+    static PVOID handler = AddVectoredExceptionHandler(1, rkHostDebug::catchDebugText);
+    (void)handler;
+    rkHostDebug::sinkContext = context;
+    rkHostDebug::sink = sink;
+}
 
 #else
 
