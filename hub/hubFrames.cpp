@@ -2,6 +2,7 @@
 
 #include "telmifFrame.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -46,12 +47,12 @@ hubFrame readRelay(const COPYDATASTRUCT& copyData)
     hubFrame frame;
     const std::uint64_t data = copyData.dwData;
     const unsigned message = static_cast<unsigned>((data >> 16) & 0xffff);
-    if (data > 0xffffffffU || message == 0 || copyData.cbData > relayTextSize)
+    if (data > 0xffffffffU || message == 0 || copyData.cbData > relayMaxTextSize)
         return frame;
     frame.message = message;
     frame.wParam = data & 0xffff;
     frame.kind = message == relayReplyMessage ? frameKind::relayReply : frameKind::relayRequest;
-    frame.bytes.assign(relayTextSize + 1, '\0');
+    frame.bytes.assign(std::max<std::size_t>(copyData.cbData, relayTextSize) + 1, '\0');
     std::memcpy(frame.bytes.data(), copyData.lpData, copyData.cbData);
     frame.numeric = copyData.cbData == relayNumericSize;
     if (frame.numeric && frame.kind == frameKind::relayRequest && !readRelayNumber(frame.bytes.data(), frame.value))

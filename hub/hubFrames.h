@@ -12,6 +12,9 @@
 constexpr unsigned relayReplyMessage = 2984;
 constexpr std::size_t relayTextSize = 512;
 constexpr std::size_t relayNumericSize = 16;
+// Drivers may relay a long text whole, in a frame larger than 512 bytes;
+// beyond this the frame is refused.
+constexpr std::size_t relayMaxTextSize = 1u << 20;
 
 enum class frameKind { relayRequest, relayReply, telmif, bad };
 
@@ -22,7 +25,7 @@ struct hubFrame {
     bool numeric = false;
     std::uint32_t value = 0;
     // The payload's bytes, always followed by at least one zero byte; relay
-    // texts are zero-padded to 512 bytes as the relay carries them.
+    // texts are zero-padded to at least 512 bytes as the relay carries them.
     std::vector<char> bytes;
 
     std::string text() const { return std::string(bytes.data()); }

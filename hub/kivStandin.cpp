@@ -283,7 +283,8 @@ LRESULT kivStandin::onRelayRequest(HWND sender, const hubFrame& frame)
         reply.cbData = relayNumericSize;
         reply.lpData = number;
     } else {
-        reply.cbData = relayTextSize;
+        // The payload goes back as long as it came, at least 512 bytes.
+        reply.cbData = static_cast<DWORD>(frame.bytes.size() - 1);
         reply.lpData = const_cast<char*>(frame.bytes.data());
     }
     SendMessageA(sender, WM_COPYDATA, reinterpret_cast<WPARAM>(m_window), reinterpret_cast<LPARAM>(&reply));

@@ -1,47 +1,27 @@
 #include "hubHarness.h"
 
-#include "rkhost.h"
 #include "telmif32.h"
+#include "testHost.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <chrono>
-#include <csignal>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <poll.h>
-#include <spawn.h>
 #include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
 constexpr char driverClassName[] = "hubTestDriver";
 
-void closeIfOpen(int& fd)
-{
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
 } // namespace
 
 privateDesktop::privateDesktop()
+    : m_directory(makeScratchDirectory("rkhubtest"))
 {
-    char pattern[] = "/tmp/rkhubtestXXXXXX";
-    const char* made = mkdtemp(pattern);
-    if (made == nullptr)
-        throw std::runtime_error("cannot make a private desktop directory");
-    m_directory = made;
-    setenv("RK_DESKTOP", m_directory.c_str(), 1);
+    setEnvironment("RK_DESKTOP", m_directory);
 }
 
 privateDesktop::~privateDesktop()
@@ -52,24 +32,12 @@ privateDesktop::~privateDesktop()
 
 bool pumpUntil(const std::function<bool()>& done, int milliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    const int messages = rkMessageEventFd();
-    while (!done()) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        pollfd fd{messages, POLLIN, 0};
-        poll(&fd, messages >= 0 ? 1 : 0, 20);
-        rkDispatchPendingMessages();
-    }
-    return true;
+    return pumpMessagesUntil(done, milliseconds);
 }
 
 std::string binaryPath(const std::string& name)
 {
-    char self[4096] = {};
-    const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string path(self, size > 0 ? static_cast<std::size_t>(size) : 0);
-    return path.substr(0, path.rfind('/') + 1) + name;
+    return testProgramPath(name);
 }
 
 std::string readWholeFile(const std::string& path)
@@ -82,66 +50,28 @@ std::string readWholeFile(const std::string& path)
 
 childProcess::childProcess(const std::string& program, const std::vector<std::string>& arguments,
                            const std::string& stderrFile)
+    : m_process(program, arguments, stderrFile)
 {
-    int input[2];
-    int output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-        throw std::runtime_error("cannot make pipes");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, input[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, stderrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{program};
-    all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& argument : all)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    const int failed = posix_spawn(&m_pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(input[0]);
-    close(output[1]);
-    m_input = input[1];
-    m_output = output[0];
-    fcntl(m_output, F_SETFL, fcntl(m_output, F_GETFL) | O_NONBLOCK);
-    if (failed != 0) {
-        m_pid = -1;
-        throw std::runtime_error("cannot start " + program);
-    }
 }
 
-childProcess::~childProcess()
-{
-    if (m_pid > 0 && m_exitCode < 0 && waitpid(m_pid, nullptr, WNOHANG) == 0) {
-        kill(m_pid, SIGKILL);
-        waitpid(m_pid, nullptr, 0);
-    }
-    closeIfOpen(m_input);
-    closeIfOpen(m_output);
-}
+childProcess::~childProcess() = default;
 
 void childProcess::writeLine(const std::string& line)
 {
-    const std::string text = line + "\n";
-    ASSERT_EQ(write(m_input, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    ASSERT_TRUE(m_process.writeInput(line + "\n"));
 }
 
 void childProcess::closeInput()
 {
-    closeIfOpen(m_input);
+    m_process.closeInput();
 }
 
 void childProcess::readOutput()
 {
-    char chunk[4096];
-    ssize_t got;
-    while (m_output >= 0 && (got = read(m_output, chunk, sizeof chunk)) > 0) {
-        m_partial.append(chunk, static_cast<std::size_t>(got));
-        for (std::size_t end; (end = m_partial.find('\n')) != std::string::npos;) {
-            m_lines.push_back(m_partial.substr(0, end));
-            m_partial.erase(0, end + 1);
-        }
+    m_partial += m_process.readOutput();
+    for (std::size_t end; (end = m_partial.find('\n')) != std::string::npos;) {
+        m_lines.push_back(m_partial.substr(0, end));
+        m_partial.erase(0, end + 1);
     }
 }
 
@@ -175,20 +105,11 @@ int childProcess::waitForExit(int milliseconds)
     pumpUntil(
         [&] {
             readOutput();
-            int status = 0;
-            if (m_exitCode >= 0 || waitpid(m_pid, &status, WNOHANG) != m_pid)
-                return m_exitCode >= 0;
-            m_exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            return true;
+            return m_process.exitCode().has_value();
         },
         milliseconds);
     readOutput();
-    return m_exitCode;
-}
-
-void childProcess::signal(int number)
-{
-    kill(m_pid, number);
+    return m_process.exitCode().value_or(-1);
 }
 
 namespace {

@@ -4,11 +4,11 @@
 #define HUB_HARNESS_H
 
 #include "rkwin.h"
+#include "testProcess.h"
 
 #include <functional>
 #include <map>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 // A fresh RK_DESKTOP for this process, removed again on destruction.
@@ -46,19 +46,17 @@ public:
     const std::vector<std::string>& lines() const { return m_lines; }
     // The exit code, or -1 when the process did not end within the bound.
     int waitForExit(int milliseconds = 10000);
-    void signal(int number);
-    pid_t pid() const { return m_pid; }
+    void kill() { m_process.kill(); }
+    // False where the host has no signals to send.
+    bool signal(int number) { return m_process.signal(number); }
 
 private:
     void readOutput();
 
-    pid_t m_pid = -1;
-    int m_input = -1;
-    int m_output = -1;
+    testProcess m_process;
     std::string m_partial;
     std::vector<std::string> m_lines;
     std::size_t m_taken = 0;
-    int m_exitCode = -1;
 };
 
 // kivstandin with --quiet, --ready and the given options; its window is

@@ -1,13 +1,13 @@
 // hub_test_driver DEVICE MODE: registers DEVICE at the running kivstandin
 // from a window of its own, prints "registered REPLY", then keeps its window
 // alive until standard input ends or it is killed.
-#include "rkhost.h"
 #include "rkwin.h"
+#include "testHost.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <poll.h>
-#include <unistd.h>
+#include <thread>
 
 int main(int argc, char** argv)
 {
@@ -28,12 +28,16 @@ int main(int argc, char** argv)
                                        static_cast<LPARAM>(device));
     std::printf("registered %ld\n", static_cast<long>(reply));
     std::fflush(stdout);
-    pollfd fds[2] = {{rkMessageEventFd(), POLLIN, 0}, {STDIN_FILENO, POLLIN, 0}};
-    while (poll(fds, 2, 1000) >= 0) {
-        rkDispatchPendingMessages();
-        char byte;
-        if ((fds[1].revents & (POLLIN | POLLHUP)) && read(STDIN_FILENO, &byte, 1) <= 0)
-            break;
+    // Reading blocks, so a thread of its own waits for the end of the input.
+    std::atomic<bool> inputEnded{false};
+    std::thread([&inputEnded] {
+        while (std::getchar() != EOF) {
+        }
+        inputEnded = true;
+    }).detach();
+    while (!inputEnded) {
+        waitForMessages(100);
+        dispatchPendingMessages();
     }
     DestroyWindow(window);
     return 0;

@@ -179,9 +179,19 @@ TEST(FrameReading, CutsAnUnterminated512ByteRelayTextAtItsEnd)
     EXPECT_EQ(read.text().size(), 512u);
 }
 
+TEST(FrameReading, ReadsARelayTextLongerThan512BytesWhole)
+{
+    std::vector<char> text(1030, 'y');
+    text.back() = '\0';
+    exactFrame frame(2187u << 16, text);
+    const hubFrame read = readFrame(&frame.copyData);
+    EXPECT_EQ(read.kind, frameKind::relayRequest);
+    EXPECT_EQ(read.text().size(), 1029u);
+}
+
 TEST(FrameReading, RefusesOversizedAndEmptyPointerFrames)
 {
-    exactFrame oversized(2187u << 16, std::vector<char>(513, 'x'));
+    exactFrame oversized(2187u << 16, std::vector<char>(relayMaxTextSize + 1, 'x'));
     EXPECT_EQ(readFrame(&oversized.copyData).kind, frameKind::bad);
     COPYDATASTRUCT noData{2187u << 16, 16, nullptr};
     EXPECT_EQ(readFrame(&noData).kind, frameKind::bad);
