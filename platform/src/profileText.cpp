@@ -82,7 +82,7 @@ ProfileText::Line ProfileText::parsedLine(size_t start, size_t length, size_t en
         const size_t close = content.find(']');
         line.kind = close == std::string_view::npos ? Kind::BrokenHeader : Kind::Header;
         if (close != std::string_view::npos)
-            line.name = untilNul(content.substr(1, close - 1));
+            line.name = untilNul(trimmed(content.substr(1, close - 1)));
         return line;
     }
     const size_t equals = content.find('=');
@@ -137,7 +137,8 @@ std::vector<std::string_view> ProfileText::keyNames(std::string_view section) co
 {
     std::vector<std::string_view> names;
     for (const Line& line : lines_) {
-        if (line.kind != Kind::Entry || line.name.empty() || !liesIn(line, section))
+        // Win32 leaves empty names and names of remark lines out of the list.
+        if (line.kind != Kind::Entry || line.name.empty() || line.name.front() == ';' || !liesIn(line, section))
             continue;
         const bool seen = std::any_of(names.begin(), names.end(),
                                       [&](std::string_view name) { return namesEqual(name, line.name); });

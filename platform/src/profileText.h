@@ -1,10 +1,14 @@
 // The lines of a profile (INI) file, as the profile functions see them.
 //
 // Reading follows the Win32 rules: blanks around names and values do not
-// count, names match without regard to letter case, a section that occurs
-// more than once contributes the keys of every occurrence (the first key of
-// a name wins), lines without "=" carry no data. Editing changes only the
-// lines it must; every other byte of the file stays as it was.
+// count (inside the brackets of a header neither), names match without
+// regard to letter case, lines without "=" carry no data. Where the section
+// engine of the configuration library reads differently, this reads as the
+// engine does, so both find the same values: a section that occurs more
+// than once contributes the keys of every occurrence (the first key of a
+// name wins), a header ends at its first "]", and a header without "]" ends
+// the section before it. Editing changes only the lines it must; every other
+// byte of the file stays as it was.
 #ifndef RK_PROFILE_TEXT_H
 #define RK_PROFILE_TEXT_H
 

@@ -69,10 +69,10 @@ TEST_F(ProfileRead, BlanksAroundTheRequestedNamesAreIgnored)
     EXPECT_EQ(profileString(path, " Main ", "  Key "), "value");
 }
 
-TEST_F(ProfileRead, BlanksInsideTheBracketsArePartOfTheSectionName)
+TEST_F(ProfileRead, BlanksInsideTheBracketsAreIgnored)
 {
-    const std::string path = profileWith("[ Main ]\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Main", "Key", "fallback"), "fallback");
+    const std::string path = profileWith("[ Main\t]\nKey=value\n");
+    EXPECT_EQ(profileString(path, "Main", "Key", "fallback"), "value");
 }
 
 TEST_F(ProfileRead, OnePairOfMatchingQuotesIsRemoved)
@@ -240,9 +240,10 @@ TEST_F(ProfileRead, NullSectionListsTheSectionNames)
     EXPECT_EQ(profileString(path, nullptr, nullptr), nameList({"One", "Two", "one"}));
 }
 
-TEST_F(ProfileRead, NullKeyListsTheKeyNamesOfTheSection)
+TEST_F(ProfileRead, NullKeyListsTheKeyNamesOfTheSectionWithoutRemarks)
 {
-    const std::string path = profileWith("[Main]\nA=1\n b = 2\nno data\na=3\n[Other]\nC=4\n[main]\nD=5\n");
+    const std::string path =
+        profileWith("[Main]\nA=1\n b = 2\nno data\n;remark=1\n=empty\na=3\n[Other]\nC=4\n[main]\nD=5\n");
     EXPECT_EQ(profileString(path, "Main", nullptr), nameList({"A", "b", "D"}));
 }
 
