@@ -97,6 +97,8 @@ bool spawnStation()
         setsid();
         if (fork() != 0)
             _exit(0);
+        if (chdir("/") != 0)
+            _exit(126);
         int null = open("/dev/null", O_RDWR);
         if (null >= 0) {
             dup2(null, 0);

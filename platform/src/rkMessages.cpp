@@ -35,10 +35,10 @@ bool isValidCopyData(UINT message, LPARAM lParam)
 
 LRESULT callLocal(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    rkwin::Window* window = Session::instance().exactLocalWindow(handle);
+    rkwin::Window* window = Session::instance().localWindow(handle);
     if (!window)
         return 0;
-    return window->windowClass->procedure(rkwin::toHwnd(handle), message, wParam, lParam);
+    return window->windowClass->procedure(rkwin::toHwnd(window->handle), message, wParam, lParam);
 }
 
 /* The windows a broadcast reaches, taken once at its start. */

@@ -61,9 +61,11 @@ uint32_t handleOf(uint32_t slot, const Slot& entry) { return static_cast<uint32_
 
 class Station {
 public:
-    Station(std::string desktop, int listener, int lingerMs)
+    Station(std::string desktop, int listener, int lingerMs, uint16_t firstReuse)
         : desktop_(std::move(desktop)), listener_(listener), lingerMs_(lingerMs), slots_(slotCount)
     {
+        for (Slot& slot : slots_)
+            slot.reuse = firstReuse;
     }
 
     void run();
@@ -393,16 +395,41 @@ bool holdStationLock(const std::string& desktop)
     return lock >= 0 && flock(lock, LOCK_EX | LOCK_NB) == 0;
 }
 
-void writePidFile(const std::string& desktop)
+void writeNumberFile(const std::string& path, long number)
 {
-    std::string path = stationPidPath(desktop);
     std::string temporary = path + ".new";
     FILE* file = std::fopen(temporary.c_str(), "w");
     if (!file)
         return;
-    std::fprintf(file, "%d\n", static_cast<int>(getpid()));
+    std::fprintf(file, "%ld\n", number);
     if (std::fclose(file) == 0)
         std::rename(temporary.c_str(), path.c_str());
+}
+
+long readNumberFile(const std::string& path)
+{
+    long number = 0;
+    FILE* file = std::fopen(path.c_str(), "r");
+    if (file) {
+        if (std::fscanf(file, "%ld", &number) != 1 || number < 0)
+            number = 0;
+        std::fclose(file);
+    }
+    return number;
+}
+
+/*
+ * Windows can outlive a station that was killed, and their owners register
+ * them again with the next one. Each station starts its reuse counts
+ * further on than the one before, so that a window of the new station does
+ * not get the full handle of such a survivor.
+ */
+uint16_t firstReuseOfThisStation(const std::string& desktop)
+{
+    std::string path = desktop + "/winstation.generation";
+    long generation = readNumberFile(path);
+    writeNumberFile(path, (generation + 1) % 0x10000);
+    return static_cast<uint16_t>(1 + (generation * 0x100) % 0xfffd);
 }
 
 } // namespace
@@ -420,7 +447,7 @@ int main()
         std::fprintf(stderr, "rkwinstation: cannot listen in %s: %s\n", desktop.c_str(), std::strerror(errno));
         return 1;
     }
-    writePidFile(desktop);
-    Station(desktop, listener, lingerMilliseconds()).run();
+    writeNumberFile(stationPidPath(desktop), static_cast<long>(getpid()));
+    Station(desktop, listener, lingerMilliseconds(), firstReuseOfThisStation(desktop)).run();
     return 0;
 }

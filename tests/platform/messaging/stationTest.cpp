@@ -75,6 +75,20 @@ TEST_F(WindowStation, KilledStationHangsNobodyAndWindowsCreatedAfterwardsWork)
     EXPECT_EQ(send(second, before, msgAdd, 3, 4), 7);
 }
 
+TEST_F(WindowStation, NextStationNeverHandsOutTheFullHandleOfASurvivingWindow)
+{
+    AgentProcess& survivorOwner = startAgent();
+    AgentProcess& newcomer = startAgent();
+    long long survivor = createWindow(survivorOwner, "Survivor");
+    ASSERT_TRUE(desktop_.stopStation(SIGKILL));
+
+    long long fresh = createWindow(newcomer, "Fresh");
+    ASSERT_GT(fresh, 0);
+    EXPECT_NE(fresh, survivor);
+    EXPECT_EQ(send(newcomer, survivor, msgAdd, 1, 1), 0) << "the survivor's slot went to the newcomer";
+    EXPECT_EQ(send(survivorOwner, fresh, msgAdd, 2, 2), 4);
+}
+
 TEST_F(WindowStation, ProcessesRacingToStartItLeaveExactlyOne)
 {
     std::vector<AgentProcess*> racers;
