@@ -10,22 +10,6 @@
 
 namespace {
 
-const char* const iniFile = "C:\\Windows\\bad.ini";
-
-SettingsMap readMap(const std::string& section)
-{
-    SettingsMap settings;
-    readSection(iniFile, section, settings);
-    return settings;
-}
-
-SectionList listAll()
-{
-    SectionList sections;
-    listSections(iniFile, sections);
-    return sections;
-}
-
 std::string randomBytes(size_t count)
 {
     std::mt19937 generator(12345);
@@ -44,7 +28,24 @@ protected:
     {
         ConfigTest::SetUp();
         useFlatLayout();
+        iniFile = windowsDirectory + "\\bad.ini";
     }
+
+    SettingsMap readMap(const std::string& section) const
+    {
+        SettingsMap settings;
+        readSection(iniFile, section, settings);
+        return settings;
+    }
+
+    SectionList listAll() const
+    {
+        SectionList sections;
+        listSections(iniFile, sections);
+        return sections;
+    }
+
+    std::string iniFile;
 };
 
 TEST_F(BadInput, NulBytesStayInsideTheirLines)

@@ -3,6 +3,7 @@
 #include <rkhost.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,15 +13,32 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const libraryVariables[] = {"RK_ROOT",      "RK_SYSTEM", "RK_WORKSTATION",
-                                        "RK_DEVELOPER", "WINDIR",    "RK_DRIVE_C",
-                                        "RK_DRIVE_D"};
+const char* const libraryVariables[] = {"RK_ROOT", "RK_SYSTEM", "RK_WORKSTATION",
+                                        "RK_DEVELOPER", "WINDIR", "RK_DRIVE_C"};
 
 std::optional<std::string> currentValue(const char* name)
 {
     const char* value = std::getenv(name);
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
+
+fs::path freshDirectory()
+{
+    for (;;) {
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        const fs::path candidate = fs::temp_directory_path() / ("rkcfg-" + std::to_string(stamp));
+        if (fs::create_directory(candidate))
+            return candidate;
+    }
+}
+
+#ifdef _WIN32
+std::string withBackslashes(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+#endif
 
 } // namespace
 
@@ -30,13 +48,13 @@ void ConfigTest::SetUp()
         savedEnvironment.emplace_back(name, currentValue(name));
         unsetEnv(name);
     }
-    char pattern[] = "/tmp/rkconfig-test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    testDirectory = pattern;
-    fs::create_directories(testDirectory + "/c");
-    fs::create_directories(testDirectory + "/d");
+    testDirectory = freshDirectory().string();
+#ifndef _WIN32
+    fs::create_directory(testDirectory + "/c");
     setEnv("RK_DRIVE_C", testDirectory + "/c");
-    setEnv("RK_DRIVE_D", testDirectory + "/d");
+#endif
+    rootedConfig = place("root\\sys1\\config");
+    windowsDirectory = place("Windows");
 }
 
 void ConfigTest::TearDown()
@@ -52,26 +70,48 @@ void ConfigTest::TearDown()
         fs::remove_all(testDirectory, ignored);
 }
 
+std::string ConfigTest::place(const std::string& relative) const
+{
+#ifdef _WIN32
+    return withBackslashes(testDirectory) + "\\" + relative;
+#else
+    return "C:\\" + relative;
+#endif
+}
+
 void ConfigTest::useRootedLayout()
 {
-    setEnv("RK_ROOT", "C:\\root");
+    setEnv("RK_ROOT", place("root"));
     setEnv("RK_SYSTEM", "sys1");
-    fs::create_directories(rkHostPath("C:\\root\\sys1\\config\\system"));
+    fs::create_directories(rkHostPath(rootedConfig + "\\system"));
 }
 
 void ConfigTest::useFlatLayout()
 {
     unsetEnv("RK_ROOT");
     unsetEnv("RK_SYSTEM");
-    fs::create_directories(rkHostPath("C:\\Windows"));
+    setEnv("WINDIR", windowsDirectory);
+    fs::create_directories(rkHostPath(windowsDirectory));
 }
 
+/* On Windows an empty value removes the variable, which the library reads alike. */
 void ConfigTest::setEnv(const char* name, const std::string& value)
 {
+#ifdef _WIN32
+    _putenv_s(name, value.c_str());
+#else
     setenv(name, value.c_str(), 1);
+#endif
 }
 
-void ConfigTest::unsetEnv(const char* name) { unsetenv(name); }
+void ConfigTest::unsetEnv(const char* name)
+{
+#ifdef _WIN32
+    _putenv_s(name, "");
+#else
+    unsetenv(name);
+#endif
+}
 
 void ConfigTest::writeFile(const std::string& windowsPath, const std::string& bytes)
 {

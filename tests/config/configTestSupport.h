@@ -1,7 +1,13 @@
 /*
- * A private world per test: a fresh temporary directory holds drives C and
- * D, and the variables the configuration library reads are saved, cleared
- * and restored around each test.
+ * A private world per test: a fresh temporary directory holds every file a
+ * test touches, and the variables the configuration library reads are
+ * saved, cleared and restored around each test.
+ *
+ * Tests name files by Windows paths from place(). On Linux drive C is the
+ * test's directory (RK_DRIVE_C), so place("x") is C:\x and the fixed
+ * fallback file c:\telm_config.ini is the test's own. On Windows place()
+ * gives paths inside the test's directory, and c:\telm_config.ini is the
+ * machine's: tests that must write it are skipped there.
  */
 #ifndef CONFIG_TEST_SUPPORT_H
 #define CONFIG_TEST_SUPPORT_H
@@ -13,28 +19,42 @@
 #include <utility>
 #include <vector>
 
+#ifdef _WIN32
+constexpr bool fallbackFileIsPrivate = false;
+#else
+constexpr bool fallbackFileIsPrivate = true;
+#endif
+
+#define SKIP_UNLESS_FALLBACK_FILE_IS_PRIVATE()                                               \
+    if (!fallbackFileIsPrivate)                                                              \
+    GTEST_SKIP() << "c:\\telm_config.ini belongs to the machine on this host"
+
 class ConfigTest : public ::testing::Test
 {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    /* RK_ROOT=C:\root, RK_SYSTEM=sys1, with the config\system directory made. */
+    /* A Windows path inside the test's own directory. */
+    std::string place(const std::string& relative) const;
+
+    /* RK_ROOT=place("root"), RK_SYSTEM=sys1, config\system made. */
     void useRootedLayout();
-    /* No RK_ROOT or RK_SYSTEM: the configuration directory is C:\Windows. */
+    /* No RK_ROOT or RK_SYSTEM; WINDIR=place("Windows"), made. */
     void useFlatLayout();
 
     static void setEnv(const char* name, const std::string& value);
     static void unsetEnv(const char* name);
 
-    /* Files addressed by Windows paths, as the library sees them. */
     static void writeFile(const std::string& windowsPath, const std::string& bytes);
     static std::string readFile(const std::string& windowsPath);
     static bool fileExists(const std::string& windowsPath);
     /* Every file and directory under the test's directory, relative. */
     std::vector<std::string> treeEntries() const;
 
-    std::string testDirectory;
+    std::string rootedConfig;      /* the configuration directory, rooted layout */
+    std::string windowsDirectory;  /* the configuration directory, flat layout */
+    std::string testDirectory;     /* host path */
 
 private:
     std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment;

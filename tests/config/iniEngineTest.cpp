@@ -3,30 +3,13 @@
 #include <rkConfig.h>
 #include <rkwin.h>
 
-#include <csignal>
-#include <sys/resource.h>
 #include <thread>
 #include <vector>
 
-namespace {
-
-const char* const iniFile = "C:\\Windows\\engine.ini";
-
-SettingsMap readMap(const std::string& section)
-{
-    SettingsMap settings;
-    readSection(iniFile, section, settings);
-    return settings;
-}
-
-SectionList listAll()
-{
-    SectionList sections;
-    listSections(iniFile, sections);
-    return sections;
-}
-
-} // namespace
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#endif
 
 class IniEngine : public ConfigTest
 {
@@ -35,7 +18,24 @@ protected:
     {
         ConfigTest::SetUp();
         useFlatLayout();
+        iniFile = windowsDirectory + "\\engine.ini";
     }
+
+    SettingsMap readMap(const std::string& section) const
+    {
+        SettingsMap settings;
+        readSection(iniFile, section, settings);
+        return settings;
+    }
+
+    SectionList listAll() const
+    {
+        SectionList sections;
+        listSections(iniFile, sections);
+        return sections;
+    }
+
+    std::string iniFile;
 };
 
 using SectionReader = IniEngine;
@@ -90,8 +90,8 @@ TEST_F(SectionReader, MissingFileLeavesTheMapAsItWas)
 
 TEST_F(SectionReader, ReadsFilesWrittenByTheProfileFunctions)
 {
-    WritePrivateProfileStringA("Main", "Key", "value", iniFile);
-    WritePrivateProfileStringA("Main", "Other", "2", iniFile);
+    WritePrivateProfileStringA("Main", "Key", "value", iniFile.c_str());
+    WritePrivateProfileStringA("Main", "Other", "2", iniFile.c_str());
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"Key", "value"}, {"Other", "2"}}));
 }
 
@@ -106,7 +106,7 @@ TEST_F(SectionLister, AppendsToTheList)
     writeFile(iniFile, "[B]\n");
     SectionList sections{"first"};
     listSections(iniFile, sections);
-    listSections("C:\\Windows\\missing.ini", sections);
+    listSections(windowsDirectory + "\\missing.ini", sections);
     EXPECT_EQ(sections, (SectionList{"first", "B"}));
 }
 
@@ -150,7 +150,7 @@ TEST_F(SectionWriter, NeverCreatesAMissingFileNorLeavesATemporaryOne)
 {
     const auto before = treeEntries();
     writeSection(iniFile, "Main", SettingsMap{{"k", "v"}});
-    writeSection("C:\\nowhere\\engine.ini", "Main", SettingsMap{{"k", "v"}});
+    writeSection(place("nowhere\\engine.ini"), "Main", SettingsMap{{"k", "v"}});
     EXPECT_EQ(treeEntries(), before);
 }
 
@@ -164,8 +164,12 @@ TEST_F(SectionWriter, LeavesNoTemporaryFileBehind)
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"i", "4"}}));
 }
 
+/* A file size limit makes the new contents fail to reach the disk. */
 TEST_F(SectionWriter, KeepsTheFileWhenTheNewContentsCannotBeWritten)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs a file size limit, which this host lacks";
+#else
     writeFile(iniFile, "[Main]\nA=1\n");
     const auto before = treeEntries();
     rlimit saved{};
@@ -178,6 +182,7 @@ TEST_F(SectionWriter, KeepsTheFileWhenTheNewContentsCannotBeWritten)
     signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
     EXPECT_EQ(treeEntries(), before);
+#endif
 }
 
 TEST_F(SectionWriter, FollowsTheFileLineEndsAndCopiesOtherLinesByteForByte)
@@ -203,7 +208,7 @@ TEST_F(SectionWriter, ConcurrentWritersEachLeaveAWholeFile)
     const auto before = treeEntries();
     std::vector<std::thread> writers;
     for (int w = 0; w < 4; ++w) {
-        writers.emplace_back([w] {
+        writers.emplace_back([this, w] {
             const SettingsMap mine{{"writer", std::to_string(w)}, {"pad", std::string(5000, 'a' + w)}};
             for (int i = 0; i < 50; ++i)
                 writeSection(iniFile, "Main", mine);
@@ -230,7 +235,7 @@ TEST_F(SectionWriter, WritesWhatTheProfileFunctionsRead)
     writeFile(iniFile, "[Main]\n");
     writeSection(iniFile, "Main", SettingsMap{{"Key", "value"}});
     char value[64];
-    GetPrivateProfileStringA("main", "key", "", value, sizeof value, iniFile);
+    GetPrivateProfileStringA("main", "key", "", value, sizeof value, iniFile.c_str());
     EXPECT_STREQ(value, "value");
 }
 
@@ -250,8 +255,8 @@ TEST_F(DeleteConfigKey, AppendsAnEmptySectionThatTheFileLacks)
 
 TEST_F(IniEngine, SystemFilesLieInTheSystemDirectoryOnlyWhenRooted)
 {
-    writeFile("C:\\Windows\\s.ini", "[S]\nflat=1\n");
-    writeFile("C:\\root\\sys1\\config\\system\\s.ini", "[S]\nrooted=1\n");
+    writeFile(windowsDirectory + "\\s.ini", "[S]\nflat=1\n");
+    writeFile(rootedConfig + "\\system\\s.ini", "[S]\nrooted=1\n");
     SettingsMap flat;
     readSystemSection("s.ini", "S", flat);
     EXPECT_EQ(flat, (SettingsMap{{"flat", "1"}}));
@@ -260,7 +265,7 @@ TEST_F(IniEngine, SystemFilesLieInTheSystemDirectoryOnlyWhenRooted)
     readSystemSection("s.ini", "S", rooted);
     EXPECT_EQ(rooted, (SettingsMap{{"rooted", "1"}}));
     writeSystemSection("s.ini", "S", SettingsMap{{"w", "1"}});
-    EXPECT_EQ(readFile("C:\\root\\sys1\\config\\system\\s.ini"), "[S]\nw=1\n\n");
+    EXPECT_EQ(readFile(rootedConfig + "\\system\\s.ini"), "[S]\nw=1\n\n");
     SectionList sections;
     listSystemSections("s.ini", sections);
     EXPECT_EQ(sections, (SectionList{"S"}));
@@ -269,8 +274,8 @@ TEST_F(IniEngine, SystemFilesLieInTheSystemDirectoryOnlyWhenRooted)
 TEST_F(IniEngine, NamedAndDeviceFormsUseTheirOwnFiles)
 {
     useRootedLayout();
-    writeFile("C:\\root\\sys1\\config\\n.ini", "[N]\nn=1\n");
-    writeFile("C:\\root\\sys1\\config\\system\\dev_-07.ini", "[D]\nd=1\n");
+    writeFile(rootedConfig + "\\n.ini", "[N]\nn=1\n");
+    writeFile(rootedConfig + "\\system\\dev_-07.ini", "[D]\nd=1\n");
     writeConfigSection("n.ini", "N", SettingsMap{{"n", "2"}});
     writeDeviceSection(-7, "D", SettingsMap{{"d", "2"}});
     SettingsMap named;

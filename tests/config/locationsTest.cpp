@@ -9,7 +9,7 @@ using ConfigLocations = ConfigTest;
 TEST_F(ConfigLocations, RootedLayoutNeedsBothRootAndSystemNonEmpty)
 {
     EXPECT_FALSE(hasSystemEnvironment());
-    setEnv("RK_ROOT", "C:\\root");
+    setEnv("RK_ROOT", place("root"));
     EXPECT_FALSE(hasSystemEnvironment());
     setEnv("RK_SYSTEM", "");
     EXPECT_FALSE(hasSystemEnvironment());
@@ -21,7 +21,8 @@ TEST_F(ConfigLocations, RootedLayoutNeedsBothRootAndSystemNonEmpty)
 
 TEST_F(ConfigLocations, RootedLayoutPutsSettingsUnderRootAndSystem)
 {
-    useRootedLayout();
+    setEnv("RK_ROOT", "C:\\root");
+    setEnv("RK_SYSTEM", "sys1");
     EXPECT_EQ(getConfigRoot(), "C:\\root\\sys1\\config");
     EXPECT_EQ(getSystemRoot(), "C:\\root\\sys1");
     EXPECT_EQ(getConfigFilePath("kiv.ini"), "C:\\root\\sys1\\config\\kiv.ini");
@@ -55,6 +56,7 @@ TEST_F(ConfigLocations, FlatLayoutWithoutWindirUsesTheHostWindowsDirectory)
 
 TEST_F(ConfigLocations, FlatLayoutTakesConfigPathFromFallbackFile)
 {
+    SKIP_UNLESS_FALLBACK_FILE_IS_PRIVATE();
     writeFile("c:\\telm_config.ini", "[Config]\nConfigPath=D:\\cfg\n");
     EXPECT_TRUE(hasConfigPathFile());
     EXPECT_EQ(getConfigRoot(), "D:\\cfg");
@@ -63,12 +65,14 @@ TEST_F(ConfigLocations, FlatLayoutTakesConfigPathFromFallbackFile)
 
 TEST_F(ConfigLocations, ConfigPathIsUsedVerbatim)
 {
+    SKIP_UNLESS_FALLBACK_FILE_IS_PRIVATE();
     writeFile("c:\\telm_config.ini", "[config]\nconfigpath=D:\\cfg\\\n");
     EXPECT_EQ(getDeviceFilePath(3), "D:\\cfg\\\\dev_003.ini");
 }
 
 TEST_F(ConfigLocations, EmptyConfigPathFallsBackToWindir)
 {
+    SKIP_UNLESS_FALLBACK_FILE_IS_PRIVATE();
     writeFile("c:\\telm_config.ini", "[Config]\nConfigPath=\n");
     setEnv("WINDIR", "C:\\Win");
     EXPECT_FALSE(hasConfigPathFile());
@@ -77,14 +81,16 @@ TEST_F(ConfigLocations, EmptyConfigPathFallsBackToWindir)
 
 TEST_F(ConfigLocations, FallbackFileIsIgnoredInRootedLayout)
 {
+    SKIP_UNLESS_FALLBACK_FILE_IS_PRIVATE();
     writeFile("c:\\telm_config.ini", "[Config]\nConfigPath=D:\\cfg\n");
     useRootedLayout();
     EXPECT_FALSE(hasConfigPathFile());
-    EXPECT_EQ(getConfigRoot(), "C:\\root\\sys1\\config");
+    EXPECT_EQ(getConfigRoot(), rootedConfig);
 }
 
 TEST_F(ConfigLocations, LongConfigPathIsReadWhole)
 {
+    SKIP_UNLESS_FALLBACK_FILE_IS_PRIVATE();
     const std::string longPath = "D:\\" + std::string(1000, 'p');
     writeFile("c:\\telm_config.ini", "[Config]\nConfigPath=" + longPath + "\n");
     EXPECT_EQ(getConfigRoot(), longPath);
@@ -94,10 +100,11 @@ TEST_F(ConfigLocations, LongConfigPathIsReadWhole)
 TEST_F(ConfigLocations, TenKilobyteEnvironmentValuesGiveWholePaths)
 {
     const std::string root(10240, 'r');
+    const std::string system(10240, 's');
     setEnv("RK_ROOT", root);
-    setEnv("RK_SYSTEM", std::string(10240, 's'));
-    EXPECT_EQ(getConfigRoot(), root + "\\" + std::string(10240, 's') + "\\config");
-    EXPECT_EQ(getDeviceFilePath(1).size(), 2 * 10240 + std::string("\\\\config\\system\\dev_001.ini").size());
+    setEnv("RK_SYSTEM", system);
+    EXPECT_EQ(getConfigRoot(), root + "\\" + system + "\\config");
+    EXPECT_EQ(getDeviceFilePath(1), root + "\\" + system + "\\config\\system\\dev_001.ini");
     unsetEnv("RK_ROOT");
     setEnv("WINDIR", std::string(10240, 'w'));
     EXPECT_EQ(getConfigFilePath("kiv.ini"), std::string(10240, 'w') + "\\kiv.ini");
@@ -130,17 +137,17 @@ TEST_F(ConfigLocations, DeveloperFlagIsOnOnlyForTrueInAnyCase)
 TEST_F(ConfigLocations, RootedLogPathCreatesTheFolderButNotTheLeaf)
 {
     useRootedLayout();
-    writeFile("C:\\root\\sys1\\logs\\keep.txt", "");
-    EXPECT_EQ(getLogPath("app", "x.log"), "C:\\root\\sys1\\logs\\app\\x.log");
-    EXPECT_TRUE(fileExists("C:\\root\\sys1\\logs\\app"));
-    EXPECT_FALSE(fileExists("C:\\root\\sys1\\logs\\app\\x.log"));
+    writeFile(place("root\\sys1\\logs\\keep.txt"), "");
+    EXPECT_EQ(getLogPath("app", "x.log"), place("root\\sys1\\logs\\app\\x.log"));
+    EXPECT_TRUE(fileExists(place("root\\sys1\\logs\\app")));
+    EXPECT_FALSE(fileExists(place("root\\sys1\\logs\\app\\x.log")));
 }
 
 TEST_F(ConfigLocations, RootedLogPathWithoutLogsDirectoryStillGivesThePath)
 {
     useRootedLayout();
-    EXPECT_EQ(getLogPath("app", "x.log"), "C:\\root\\sys1\\logs\\app\\x.log");
-    EXPECT_FALSE(fileExists("C:\\root\\sys1\\logs"));
+    EXPECT_EQ(getLogPath("app", "x.log"), place("root\\sys1\\logs\\app\\x.log"));
+    EXPECT_FALSE(fileExists(place("root\\sys1\\logs")));
 }
 
 TEST_F(ConfigLocations, FlatLogPathCreatesNothing)

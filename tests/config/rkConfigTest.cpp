@@ -8,7 +8,6 @@
 
 namespace {
 
-const char* const appFile = "C:\\Windows\\app.ini";
 const char* const notice =
     "rkConfig: Call to setStringEncrypted with no encryption compiler settings enabled";
 
@@ -26,12 +25,15 @@ protected:
     {
         ConfigTest::SetUp();
         useFlatLayout();
+        appFile = windowsDirectory + "\\app.ini";
     }
 
     std::string storedValue(const std::string& key)
     {
         return getConfigString("app.ini", "Main", key, "<missing>", false);
     }
+
+    std::string appFile;
 };
 
 TEST_F(RkConfig, CachesTheSectionAtConstruction)
@@ -123,7 +125,7 @@ TEST_F(RkConfig, MissingFileGivesAnEmptyCacheButStaysBound)
 TEST_F(RkConfig, DeviceObjectIsBoundToTheDeviceFileOfItsLayout)
 {
     useRootedLayout();
-    writeFile("C:\\root\\sys1\\config\\system\\dev_000.ini", "[Main]\nA=1\n");
+    writeFile(rootedConfig + "\\system\\dev_000.ini", "[Main]\nA=1\n");
     rkConfig config(0, "Main");
     EXPECT_EQ(config.getInt("A", 0, false), 1);
     config.setString("B", "2");

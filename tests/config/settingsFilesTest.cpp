@@ -2,12 +2,6 @@
 
 #include <rkConfig.h>
 
-namespace {
-
-const char* const appFile = "C:\\Windows\\app.ini";
-
-} // namespace
-
 class SettingsFiles : public ConfigTest
 {
 protected:
@@ -15,7 +9,10 @@ protected:
     {
         ConfigTest::SetUp();
         useFlatLayout();
+        appFile = windowsDirectory + "\\app.ini";
     }
+
+    std::string appFile;
 };
 
 TEST_F(SettingsFiles, StringReadWithWriteBackCreatesTheMissingKey)
@@ -38,7 +35,7 @@ TEST_F(SettingsFiles, StringReadWithoutWriteBackNeverWrites)
     EXPECT_EQ(getConfigString("app.ini", "Main", "Name", "dflt", false), "dflt");
     EXPECT_FALSE(fileExists(appFile));
     EXPECT_EQ(getDeviceString(4, "Main", "Name", "d4", false), "d4");
-    EXPECT_FALSE(fileExists("C:\\Windows\\dev_004.ini"));
+    EXPECT_FALSE(fileExists(windowsDirectory + "\\dev_004.ini"));
 }
 
 TEST_F(SettingsFiles, KeysAndSectionsMatchWithoutRegardToCase)
@@ -69,21 +66,14 @@ TEST_F(SettingsFiles, IntWriteBackRewritesTextThatReadsAsTheDefault)
 
 TEST_F(SettingsFiles, DeviceFileFollowsTheLayoutOfEachCall)
 {
-    writeFile("C:\\Windows\\dev_005.ini", "[Main]\nSpeed=1\n");
-    writeFile("C:\\root\\sys1\\config\\system\\dev_005.ini", "[Main]\nSpeed=2\n");
+    writeFile(windowsDirectory + "\\dev_005.ini", "[Main]\nSpeed=1\n");
+    writeFile(rootedConfig + "\\system\\dev_005.ini", "[Main]\nSpeed=2\n");
     EXPECT_EQ(getDeviceInt(5, "Main", "Speed", 0, false), 1);
     useRootedLayout();
     EXPECT_EQ(getDeviceInt(5, "Main", "Speed", 0, false), 2);
     setDeviceString(5, "Main", "Speed", "3");
     EXPECT_EQ(getDeviceString(5, "Main", "Speed", "", false), "3");
     EXPECT_EQ(getDeviceInt(5, "Main", "Speed", 0, false), 3);
-}
-
-TEST_F(SettingsFiles, WritesKeepEveryOtherLine)
-{
-    writeFile(appFile, "; remark\n[Main]\nA=1\nfree text\n\n[Other]\nB=2\n");
-    setConfigString("app.ini", "Main", "A", "9");
-    EXPECT_EQ(readFile(appFile), "; remark\n[Main]\nA=9\nfree text\n\n[Other]\nB=2\n");
 }
 
 TEST_F(SettingsFiles, DeleteSectionRemovesAllItsKeysOnly)

@@ -4,13 +4,11 @@
 
 #include <climits>
 
-namespace {
-
-const char* const hubFile = "C:\\root\\sys1\\config\\kiv.ini";
-
-} // namespace
-
-using Workstation = ConfigTest;
+class Workstation : public ConfigTest
+{
+protected:
+    std::string rootedFile(const std::string& name) const { return rootedConfig + "\\" + name; }
+};
 
 TEST_F(Workstation, EnvironmentValueIsConvertedFromLeadingDigits)
 {
@@ -24,7 +22,7 @@ TEST_F(Workstation, EnvironmentValueIsConvertedFromLeadingDigits)
 TEST_F(Workstation, SetEnvironmentValueEndsTheSearchEvenWhenNotANumber)
 {
     useRootedLayout();
-    writeFile(hubFile, "[Network]\nWorkstation=5\n");
+    writeFile(rootedFile("kiv.ini"), "[Network]\nWorkstation=5\n");
     setEnv("RK_WORKSTATION", "abc");
     EXPECT_EQ(getWorkstation(), 0);
     setEnv("RK_WORKSTATION", "-3");
@@ -42,34 +40,34 @@ TEST_F(Workstation, EnvironmentValueOutOfRangeSaturates)
 
 TEST_F(Workstation, EnvironmentValueIsIgnoredInFlatLayout)
 {
-    setEnv("RK_ROOT", "C:\\root");
-    setEnv("RK_SYSTEM", "");
+    useFlatLayout();
+    setEnv("RK_ROOT", place("root"));
     setEnv("RK_WORKSTATION", "7");
-    writeFile("C:\\Windows\\kiv.ini", "[Network]\nWorkstation=4\n");
+    writeFile(windowsDirectory + "\\kiv.ini", "[Network]\nWorkstation=4\n");
     EXPECT_EQ(getWorkstation(), 4);
 }
 
 TEST_F(Workstation, SystemFileLiesUnderConfigTwice)
 {
     useRootedLayout();
-    writeFile("C:\\root\\sys1\\config\\config\\system\\telm_system.ini", "[Network]\nWorkstation=21\n");
-    writeFile(hubFile, "[Network]\nWorkstation=5\n");
+    writeFile(rootedFile("config\\system\\telm_system.ini"), "[Network]\nWorkstation=21\n");
+    writeFile(rootedFile("kiv.ini"), "[Network]\nWorkstation=5\n");
     EXPECT_EQ(getWorkstation(), 21);
 }
 
 TEST_F(Workstation, HubFileAnswersWhenSystemFileIsMissing)
 {
     useRootedLayout();
-    writeFile("C:\\root\\sys1\\config\\system\\telm_system.ini", "[Network]\nWorkstation=21\n");
-    writeFile(hubFile, "[Network]\nWorkstation=5\n");
+    writeFile(rootedFile("system\\telm_system.ini"), "[Network]\nWorkstation=21\n");
+    writeFile(rootedFile("kiv.ini"), "[Network]\nWorkstation=5\n");
     EXPECT_EQ(getWorkstation(), 5);
 }
 
 TEST_F(Workstation, OstrelFileAnswersAfterZeroInHubFile)
 {
     useRootedLayout();
-    writeFile(hubFile, "[Network]\nWorkstation=0\n");
-    writeFile("C:\\root\\sys1\\config\\ostrel.ini", "[System]\nWorkstation=9\n");
+    writeFile(rootedFile("kiv.ini"), "[Network]\nWorkstation=0\n");
+    writeFile(rootedFile("ostrel.ini"), "[System]\nWorkstation=9\n");
     EXPECT_EQ(getWorkstation(), 9);
 }
 
@@ -81,11 +79,11 @@ TEST_F(Workstation, NothingConfiguredGivesZeroAndWritesNothing)
     EXPECT_EQ(treeEntries(), before);
 }
 
-TEST_F(Workstation, FlatLayoutReadsHubFileInConfigPathDirectory)
+TEST_F(Workstation, FlatLayoutReadsHubAndOstrelFilesInWindowsDirectory)
 {
-    writeFile("c:\\telm_config.ini", "[Config]\nConfigPath=D:\\cfg\n");
-    writeFile("D:\\cfg\\ostrel.ini", "[System]\nWorkstation=0033\n");
+    useFlatLayout();
+    writeFile(windowsDirectory + "\\ostrel.ini", "[System]\nWorkstation=0033\n");
     EXPECT_EQ(getWorkstation(), 33);
-    writeFile("D:\\cfg\\kiv.ini", "[network]\nworkstation=8\n");
+    writeFile(windowsDirectory + "\\kiv.ini", "[network]\nworkstation=8\n");
     EXPECT_EQ(getWorkstation(), 8);
 }
