@@ -117,7 +117,7 @@ kivStandin::~kivStandin()
 bool kivStandin::start()
 {
     if (!m_options.captureFile.empty()) {
-        m_capture = std::fopen(m_options.captureFile.c_str(), "w");
+        m_capture = std::fopen(m_options.captureFile.c_str(), "wb"); // one LF per line on every host
         if (m_capture == nullptr) {
             std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.captureFile.c_str());
             return false;

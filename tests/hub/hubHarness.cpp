@@ -70,7 +70,9 @@ void childProcess::readOutput()
 {
     m_partial += m_process.readOutput();
     for (std::size_t end; (end = m_partial.find('\n')) != std::string::npos;) {
-        m_lines.push_back(m_partial.substr(0, end));
+        // Standard output in text mode ends lines with CR LF on Windows.
+        const bool crLf = end > 0 && m_partial[end - 1] == '\r';
+        m_lines.push_back(m_partial.substr(0, crLf ? end - 1 : end));
         m_partial.erase(0, end + 1);
     }
 }
