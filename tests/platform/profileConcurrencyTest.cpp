@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -39,6 +40,23 @@ TEST(ProfileConcurrency, TwoProcessesWritingOneFileLoseNoKey)
         }
     }
     EXPECT_EQ(directory.entries(), std::vector<std::string>{"shared.ini"});
+}
+
+TEST(ProfileConcurrency, TwoThreadsWritingOneFileLoseNoKey)
+{
+    TemporaryDirectory directory;
+    const std::string path = directory.file("shared.ini");
+    bool otherWrote = false;
+    std::thread other([&] { otherWrote = writeKeys(path, "other"); });
+    const bool thisWrote = writeKeys(path, "this");
+    other.join();
+    ASSERT_TRUE(thisWrote && otherWrote);
+    for (const char* prefix : {"other", "this"}) {
+        for (int i = 0; i < iterations; ++i) {
+            const std::string key = prefix + std::to_string(i);
+            ASSERT_EQ(profileString(path, "Shared", key.c_str(), "lost"), key);
+        }
+    }
 }
 
 TEST(ProfileConcurrency, ReaderNeverSeesAHalfWrittenFile)
