@@ -6,6 +6,7 @@
 #ifndef TEST_HOST_H
 #define TEST_HOST_H
 
+#include <functional>
 #include <string>
 
 // A new, empty directory under the host's temporary directory; its path.
@@ -22,5 +23,12 @@ std::string testProgramPath(const std::string& name);
 // Returns once this thread has window messages to dispatch, or after the
 // bound; dispatches nothing.
 void waitForMessages(int milliseconds);
+
+// Dispatches every message waiting for this thread, sent ones included.
+void dispatchPendingMessages();
+
+// Dispatches this thread's messages until done() holds or the bound
+// passes; returns done()'s last value.
+bool pumpMessagesUntil(const std::function<bool()>& done, int milliseconds = 10000);
 
 #endif
