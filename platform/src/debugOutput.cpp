@@ -3,7 +3,6 @@
 #include "rkwin.h"
 
 #include <cerrno>
-#include <cstring>
 #include <mutex>
 #include <string>
 #include <unistd.h>

@@ -5,10 +5,9 @@
 
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,21 +128,27 @@ std::string temporaryNameIn(const std::string& directory)
     return directory + "/.rkprofile-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
 }
 
+// Fills a new file and makes its contents durable; false with errno set.
+bool writeDurably(const std::string& path, const std::string& bytes, std::optional<mode_t> mode)
+{
+    Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!file.valid())
+        return false;
+    if (!writeAll(file.get(), bytes) || (mode && fchmod(file.get(), *mode) != 0) || fsync(file.get()) != 0)
+        return false;
+    return close(file.release()) == 0;
+}
+
 // Writes the new contents beside the file and renames them over it, so the
 // file is always either wholly old or wholly new, even after a crash.
 bool replaceFile(const std::string& path, const std::string& bytes, int directoryFd)
 {
     struct stat old {};
-    const bool existed = stat(path.c_str(), &old) == 0;
+    const std::optional<mode_t> mode =
+        stat(path.c_str(), &old) == 0 ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt;
     const std::string temporary = temporaryNameIn(directoryOf(path));
-    Descriptor file(open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!file.valid())
-        return failWithErrno();
-    const bool written = writeAll(file.get(), bytes) && (!existed || fchmod(file.get(), old.st_mode & 07777) == 0) &&
-                         fsync(file.get()) == 0;
-    const int savedErrno = errno;
-    if (close(file.release()) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = written ? errno : savedErrno;
+    if (!writeDurably(temporary, bytes, mode) || rename(temporary.c_str(), path.c_str()) != 0) {
+        const int error = errno;
         unlink(temporary.c_str());
         SetLastError(win32ErrorFrom(error));
         return false;
