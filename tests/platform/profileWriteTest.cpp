@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace {
@@ -189,6 +191,23 @@ TEST_F(ProfileWrite, ReadOnlyFileIsNotReplaced)
     EXPECT_FALSE(write("Main", "A", "2"));
     EXPECT_EQ(GetLastError(), 5u);
     EXPECT_EQ(contents(), "[Main]\nA=1\n");
+}
+
+TEST_F(ProfileWrite, FailedWriteLeavesTheOldFileWholeAndNoTemporaryFile)
+{
+    const std::string before = "[Main]\nA=" + std::string(3000, 'a') + "\n";
+    profileWith(before);
+    const std::string bigger(8000, 'b');
+    // A file size limit makes the write of the replacement fail part way.
+    const int status = inChildProcess([&] {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{4096, 4096};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        return !write("Main", "A", bigger.c_str());
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(directory.entries(), std::vector<std::string>{"test.ini"});
 }
 
 TEST_F(ProfileWrite, ReplacingKeepsTheFileModeAndLeavesNoTemporaryFile)
