@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <optional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,12 +128,14 @@ std::string temporaryNameIn(const std::string& directory)
 }
 
 // Fills a new file and makes its contents durable; false with errno set.
-bool writeDurably(const std::string& path, const std::string& bytes, std::optional<mode_t> mode)
+// The file takes the mode of the file it replaces, when there is one.
+bool writeDurably(const std::string& path, const std::string& bytes, const struct stat* replaced)
 {
     Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (!file.valid())
         return false;
-    if (!writeAll(file.get(), bytes) || (mode && fchmod(file.get(), *mode) != 0) || fsync(file.get()) != 0)
+    const bool keepsMode = replaced == nullptr || fchmod(file.get(), replaced->st_mode & 07777) == 0;
+    if (!writeAll(file.get(), bytes) || !keepsMode || fsync(file.get()) != 0)
         return false;
     return close(file.release()) == 0;
 }
@@ -144,10 +145,9 @@ bool writeDurably(const std::string& path, const std::string& bytes, std::option
 bool replaceFile(const std::string& path, const std::string& bytes, int directoryFd)
 {
     struct stat old {};
-    const std::optional<mode_t> mode =
-        stat(path.c_str(), &old) == 0 ? std::optional<mode_t>(old.st_mode & 07777) : std::nullopt;
+    const struct stat* replaced = stat(path.c_str(), &old) == 0 ? &old : nullptr;
     const std::string temporary = temporaryNameIn(directoryOf(path));
-    if (!writeDurably(temporary, bytes, mode) || rename(temporary.c_str(), path.c_str()) != 0) {
+    if (!writeDurably(temporary, bytes, replaced) || rename(temporary.c_str(), path.c_str()) != 0) {
         const int error = errno;
         unlink(temporary.c_str());
         SetLastError(win32ErrorFrom(error));
