@@ -16,6 +16,9 @@ std::string makeScratchDirectory(const std::string& stem);
 void setEnvironment(const char* name, const std::string& value);
 void unsetEnvironment(const char* name);
 
+// The file of the running test executable.
+std::string ownProgramPath();
+
 // A program built into the directory of the running test executable, by
 // its name without the host's suffix (".exe").
 std::string testProgramPath(const std::string& name);

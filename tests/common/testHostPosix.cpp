@@ -26,11 +26,16 @@ void unsetEnvironment(const char* name)
     unsetenv(name);
 }
 
-std::string testProgramPath(const std::string& name)
+std::string ownProgramPath()
 {
     char self[PATH_MAX] = {};
     const ssize_t size = readlink("/proc/self/exe", self, sizeof self - 1);
-    const std::string path(self, size > 0 ? static_cast<std::size_t>(size) : 0);
+    return std::string(self, size > 0 ? static_cast<std::size_t>(size) : 0);
+}
+
+std::string testProgramPath(const std::string& name)
+{
+    const std::string path = ownProgramPath();
     return path.substr(0, path.rfind('/') + 1) + name;
 }
 

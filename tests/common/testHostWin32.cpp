@@ -31,13 +31,19 @@ void unsetEnvironment(const char* name)
     _putenv_s(name, "");
 }
 
-std::string testProgramPath(const std::string& name)
+std::string ownProgramPath()
 {
     std::string path(MAX_PATH, '\0');
     DWORD size;
     while ((size = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()))) == path.size())
         path.resize(path.size() * 2);
     path.resize(size);
+    return path;
+}
+
+std::string testProgramPath(const std::string& name)
+{
+    const std::string path = ownProgramPath();
     return path.substr(0, path.find_last_of("\\/") + 1) + name + ".exe";
 }
 

@@ -1,6 +1,7 @@
 // The command texts, values and queries a driver sends, through either
 // carrier, as an in-process stand-in for KIV receives them.
 #include "driverTestSupport.h"
+#include "testHost.h"
 
 #include <gtest/gtest.h>
 
@@ -21,9 +22,9 @@ protected:
 
     void SetUp() override
     {
-        setenv("RK_ROOT", desktop.directory().c_str(), 1);
-        setenv("RK_SYSTEM", "sys", 1);
-        setenv("RK_WORKSTATION", "12", 1);
+        setEnvironment("RK_ROOT", desktop.directory());
+        setEnvironment("RK_SYSTEM", "sys");
+        setEnvironment("RK_WORKSTATION", "12");
         kiv = std::make_unique<fakeKiv>();
         driver = std::make_unique<rkDriver>(&callback, "rkDriver");
         ASSERT_FALSE(driver->connect(7, mode(), 0));
@@ -33,9 +34,9 @@ protected:
     void TearDown() override
     {
         driver.reset();
-        unsetenv("RK_ROOT");
-        unsetenv("RK_SYSTEM");
-        unsetenv("RK_WORKSTATION");
+        unsetEnvironment("RK_ROOT");
+        unsetEnvironment("RK_SYSTEM");
+        unsetEnvironment("RK_WORKSTATION");
     }
 
     int mode() const { return GetParam(); }
@@ -116,7 +117,7 @@ TEST_P(commands, formatsRDAndSendsItAs2187)
 
 TEST_P(commands, formatsNSWithTheWorkstationOfTheMomentAndSkipsTheCheckOfWorkstationZero)
 {
-    setenv("RK_WORKSTATION", "14", 1);
+    setEnvironment("RK_WORKSTATION", "14");
     EXPECT_FALSE(driver->sendNS(0, 5, "hi there", "a", "b"));
     EXPECT_EQ(only(2123).text, "NS 5 14 'hi there' 0 a b");
     EXPECT_TRUE(debug.texts().empty());

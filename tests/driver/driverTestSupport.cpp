@@ -3,13 +3,13 @@
 #include "rkhost.h"
 #include "telmifFrame.h"
 #include "telmwm32.h"
+#include "testHost.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <poll.h>
 #include <stdexcept>
 
 namespace {
@@ -37,12 +37,9 @@ LRESULT defaultAnswer(UINT message)
 } // namespace
 
 scopedDesktop::scopedDesktop()
+    : path(makeScratchDirectory("rkdriver-test-"))
 {
-    char pattern[] = "/tmp/rkdriver-test-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
-        throw std::runtime_error("cannot create a desktop directory");
-    path = pattern;
-    setenv("RK_DESKTOP", path.c_str(), 1);
+    setEnvironment("RK_DESKTOP", path);
 }
 
 scopedDesktop::~scopedDesktop()
@@ -76,27 +73,12 @@ int debugCapture::count(const std::string& text) const
 
 void pumpPending()
 {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
+    dispatchPendingMessages();
 }
 
 bool pumpUntil(const std::function<bool()>& done, int milliseconds)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    for (;;) {
-        pumpPending();
-        if (done())
-            return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now()).count();
-        if (left <= 0)
-            return done();
-        pollfd event{rkMessageEventFd(), POLLIN, 0};
-        poll(&event, 1, static_cast<int>(std::min<long long>(left, 20)));
-    }
+    return pumpMessagesUntil(done, milliseconds);
 }
 
 void recordingCallback::onTextMessage(rkDriver*, const char* text)

@@ -1,6 +1,7 @@
 // What the driver's message window does with each message from KIV, and the
 // queue that delivers KIV's texts from the message loop.
 #include "driverTestSupport.h"
+#include "testHost.h"
 #include "telmwm32.h"
 
 #include <gtest/gtest.h>
@@ -23,9 +24,9 @@ protected:
 
     void SetUp() override
     {
-        setenv("RK_ROOT", desktop.directory().c_str(), 1);
-        setenv("RK_SYSTEM", "sys", 1);
-        setenv("RK_WORKSTATION", "12", 1);
+        setEnvironment("RK_ROOT", desktop.directory());
+        setEnvironment("RK_SYSTEM", "sys");
+        setEnvironment("RK_WORKSTATION", "12");
         kiv = std::make_unique<fakeKiv>();
         driver = std::make_unique<rkDriver>(&callback, "rkDriver");
         ASSERT_FALSE(driver->connect(5, 1, 0));
@@ -36,9 +37,9 @@ protected:
     void TearDown() override
     {
         driver.reset();
-        unsetenv("RK_ROOT");
-        unsetenv("RK_SYSTEM");
-        unsetenv("RK_WORKSTATION");
+        unsetEnvironment("RK_ROOT");
+        unsetEnvironment("RK_SYSTEM");
+        unsetEnvironment("RK_WORKSTATION");
     }
 
     LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)

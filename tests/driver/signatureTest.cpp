@@ -1,4 +1,6 @@
 // The libraries' signature texts survive into every program that links them.
+#include "testHost.h"
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -9,7 +11,7 @@ namespace {
 
 std::string ownImage()
 {
-    std::ifstream file("/proc/self/exe", std::ios::binary);
+    std::ifstream file(ownProgramPath(), std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
