@@ -4,272 +4,191 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <functional>
 #include <string>
 #include <vector>
 
 namespace {
 
-class Checks : public ::testing::Test {
-protected:
-    Checks() { rkSetDebugSink(&Checks::collect, this); }
-    ~Checks() override { rkSetDebugSink(nullptr, nullptr); }
-
-    // The lines the check wrote, after asserting what it returned.
-    template <typename Check> std::vector<std::string> linesOf(bool expectedBad, Check check)
-    {
-        lines.clear();
-        EXPECT_EQ(check(), expectedBad);
-        return lines;
-    }
-
-    template <typename Check> void expectGood(Check check) { EXPECT_TRUE(linesOf(false, check).empty()); }
-
-    template <typename Check> void expectBad(const std::string& message, Check check)
-    {
-        EXPECT_EQ(linesOf(true, check), std::vector<std::string>{"rkDriver: " + message + "\n"});
-    }
-
-    static void collect(const char* text, void* context) { static_cast<Checks*>(context)->lines.emplace_back(text); }
-
-    rkCheck check{"rkDriver"};
-    std::vector<std::string> lines;
+// One check on a fresh checker named "rkDriver", and the messages it must
+// write; no messages means the value is good.
+struct CheckCase {
+    const char* name;
+    std::function<bool(rkCheck&)> run;
+    std::vector<std::string> messages;
 };
+
+void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.name; }
 
 uint32_t asUnsigned(int32_t value) { return static_cast<uint32_t>(value); }
 
+const std::string text255(255, 'a');
+const std::string text256(256, 'b');
+const std::string text100k(100000, 'z');
+
+const std::vector<CheckCase> checkCases = {
+    {"DeviceOneIsGood", [](rkCheck& c) { return c.checkDevice(1); }, {}},
+    {"Device4094IsGood", [](rkCheck& c) { return c.checkDevice(4094); }, {}},
+    {"DeviceZeroIsTooSmall", [](rkCheck& c) { return c.checkDevice(0); },
+     {"Device Number of out range (less than 1)"}},
+    {"Device4095IsTooLarge", [](rkCheck& c) { return c.checkDevice(4095); },
+     {"Device Number of out range (> MAX_DEVICES)"}},
+    {"NegativeDeviceReadsAsTooLarge", [](rkCheck& c) { return c.checkDevice(asUnsigned(-1)); },
+     {"Device Number of out range (> MAX_DEVICES)"}},
+    {"DeviceBoundFollowsSetMaxDevices",
+     [](rkCheck& c) {
+         c.setMaxDevices(100);
+         return c.checkDevice(100) || c.checkDevice(101);
+     },
+     {"Device Number of out range (> MAX_DEVICES)"}},
+    {"Slot4096IsGood", [](rkCheck& c) { return c.checkIndex(4096); }, {}},
+    {"SlotZeroIsTooSmall", [](rkCheck& c) { return c.checkIndex(0); }, {"Index Number of out range (less than 1)"}},
+    {"Slot4097IsTooLarge", [](rkCheck& c) { return c.checkIndex(4097); }, {"Index Number of out range (> MAX_SLOTS)"}},
+    {"SlotBoundFollowsSetMaxSlots",
+     [](rkCheck& c) {
+         c.setMaxSlots(8);
+         return c.checkIndex(8) || c.checkIndex(9);
+     },
+     {"Index Number of out range (> MAX_SLOTS)"}},
+    {"SourcesFromMinus4096To4096AreGood",
+     [](rkCheck& c) { return c.checkSource(-4096) || c.checkSource(0) || c.checkSource(4096); }, {}},
+    {"SourceMinus4097IsTooSmall", [](rkCheck& c) { return c.checkSource(-4097); },
+     {"Source Number of out range (less than -MAX_SLOTS)"}},
+    {"Source4097IsTooLarge", [](rkCheck& c) { return c.checkSource(4097); },
+     {"Source Number of out range (> MAX_SLOTS)"}},
+    {"SourceBoundFollowsSetMaxSource",
+     [](rkCheck& c) {
+         c.setMaxSource(10);
+         return c.checkSource(-10) || c.checkSource(11);
+     },
+     {"Source Number of out range (> MAX_SLOTS)"}},
+    {"MostNegativeSourceBoundDoesNotOverflow",
+     [](rkCheck& c) {
+         c.setMaxSource(INT_MIN); // its negation does not fit in 32 bits
+         return c.checkSource(0);
+     },
+     {"Source Number of out range (less than -MAX_SLOTS)"}},
+    {"EqualRangeEndsAreGood", [](rkCheck& c) { return c.checkRange(5, 5) || c.checkRange(0, 999999); }, {}},
+    {"RangeStartAfterEndIsInvalid", [](rkCheck& c) { return c.checkRange(6, 5); }, {"Invalid range (start>end)"}},
+    {"IndexRangeReportsBothBadEnds", [](rkCheck& c) { return c.checkIndexRange(0, 4097); },
+     {"Index Number of out range (less than 1)", "Index Number of out range (> MAX_SLOTS)"}},
+    {"IndexRangeWithABadEndIsNotCompared", [](rkCheck& c) { return c.checkIndexRange(5000, 1); },
+     {"Index Number of out range (> MAX_SLOTS)"}},
+    {"IndexRangeOfGoodEndsIsGood",
+     [](rkCheck& c) { return c.checkIndexRange(1, 4096) || c.checkIndexRange(7, 7); }, {}},
+    {"IndexRangeStartAfterEndIsInvalid", [](rkCheck& c) { return c.checkIndexRange(10, 5); },
+     {"Invalid range (start>end)"}},
+    {"EqualDatabaseRangeEndsAreGood", [](rkCheck& c) { return c.checkDatabaseRange(2, 2); }, {}},
+    {"DatabaseRangeStartAfterEndIsInvalid", [](rkCheck& c) { return c.checkDatabaseRange(3, 2); },
+     {"Invalid DB range (start>end)"}},
+    {"DatabasesZeroToNineAreGood", [](rkCheck& c) { return c.checkDatabase(0) || c.checkDatabase(9); }, {}},
+    {"DatabaseTenIsBeyondTheCount", [](rkCheck& c) { return c.checkDatabase(10); }, {"Invalid database (10>=10)"}},
+    {"NegativeDatabaseIsInvalid", [](rkCheck& c) { return c.checkDatabase(-1); }, {"Invalid database (less than 0)"}},
+    {"DatabaseBelowAGivenCountIsGood", [](rkCheck& c) { return c.checkDatabase(2, 3); }, {}},
+    {"DatabaseAtAGivenCountIsInvalid", [](rkCheck& c) { return c.checkDatabase(3, 3); }, {"Invalid database (3>=3)"}},
+    {"NegativeDatabaseWithACountIsInvalid", [](rkCheck& c) { return c.checkDatabase(-5, 3); },
+     {"Invalid database (less than 0)"}},
+    {"ExtremeDatabaseAndCountArePrintedWhole", [](rkCheck& c) { return c.checkDatabase(INT_MAX, INT_MIN); },
+     {"Invalid database (2147483647>=-2147483648)"}},
+    {"DatabaseBoundFollowsSetDatabaseCount",
+     [](rkCheck& c) {
+         c.setDatabaseCount(20);
+         return c.checkDatabase(19) || c.checkDatabase(20);
+     },
+     {"Invalid database (20>=20)"}},
+    {"DatabaseCountAboveIntMaxDoesNotTurnNegative",
+     [](rkCheck& c) {
+         c.setDatabaseCount(0x80000000u);
+         return c.checkDatabase(INT_MAX);
+     },
+     {}},
+    {"V1DatabasesZeroAndOneAreGood", [](rkCheck& c) { return c.checkV1Database(0) || c.checkV1Database(1); }, {}},
+    {"V1DatabaseTwoIsInvalid", [](rkCheck& c) { return c.checkV1Database(2); }, {"Invalid V1 database (>1)"}},
+    {"NegativeV1DatabaseIsInvalid", [](rkCheck& c) { return c.checkV1Database(-1); },
+     {"Invalid V1 database (less than 0)"}},
+    {"WorkstationsOneTo999AreGood",
+     [](rkCheck& c) { return c.checkWorkstation(1) || c.checkWorkstation(999); }, {}},
+    {"WorkstationZeroIsReportedWithItsNumber", [](rkCheck& c) { return c.checkWorkstation(0); },
+     {"Workstation number invalid (< 1): 0"}},
+    {"Workstation1000IsReportedWithItsNumber", [](rkCheck& c) { return c.checkWorkstation(1000); },
+     {"Workstation number invalid (> MAX_WORKSTATIONS): 1000"}},
+    {"NegativeWorkstationIsPrintedAsNegative", [](rkCheck& c) { return c.checkWorkstation(asUnsigned(INT_MIN)); },
+     {"Workstation number invalid (> MAX_WORKSTATIONS): -2147483648"}},
+    {"Text255IsBelowTheStringMaximum", [](rkCheck& c) { return c.checkStringLength(text255.c_str()); }, {}},
+    {"Text256ReachesTheStringMaximum", [](rkCheck& c) { return c.checkStringLength(text256.c_str()); },
+     {"Note: string exceeds maximum: " + text256}},
+    {"StringMaximumZeroRestoresTheDefault",
+     [](rkCheck& c) {
+         c.setMaxStringLength(0);
+         return c.checkStringLength(text255.c_str()) || c.checkStringLength(text256.c_str());
+     },
+     {"Note: string exceeds maximum: " + text256}},
+    {"StringMaximumFollowsSetMaxStringLength",
+     [](rkCheck& c) {
+         c.setMaxStringLength(10);
+         return c.checkStringLength("123456789") || c.checkStringLength("1234567890");
+     },
+     {"Note: string exceeds maximum: 1234567890"}},
+    {"LongTextIsQuotedWhole", [](rkCheck& c) { return c.checkStringLength(text100k.c_str()); },
+     {"Note: string exceeds maximum: " + text100k}},
+    {"NullTextCountsAsEmpty",
+     [](rkCheck& c) { return c.checkStringLength(nullptr) || c.checkStringTooLong(nullptr, 0); }, {}},
+    {"TextAtTheGivenMaximumIsNotTooLong", [](rkCheck& c) { return c.checkStringTooLong("0123456789", 10); }, {}},
+    {"TextAboveTheGivenMaximumIsTooLong", [](rkCheck& c) { return c.checkStringTooLong("0123456789A", 10); },
+     {"String too long: 0123456789A"}},
+};
+
+// Collects the lines written to the debugger output during a test.
+class DebugLines : public testing::Test {
+protected:
+    DebugLines() { rkSetDebugSink(&DebugLines::collect, this); }
+    ~DebugLines() override { rkSetDebugSink(nullptr, nullptr); }
+
+    static void collect(const char* text, void* context)
+    {
+        static_cast<DebugLines*>(context)->lines.emplace_back(text);
+    }
+
+    std::vector<std::string> lines;
+};
+
+class Checks : public DebugLines, public testing::WithParamInterface<CheckCase> {};
+
+using CheckReport = DebugLines;
+
 } // namespace
 
-TEST_F(Checks, DeviceNumbersFromOneToMaxDevicesPass)
+TEST_P(Checks, ReturnTheVerdictAndWriteOneLinePerFailure)
 {
-    expectGood([&] { return check.checkDevice(1); });
-    expectGood([&] { return check.checkDevice(4094); });
+    const CheckCase& c = GetParam();
+    rkCheck check("rkDriver");
+    const bool bad = c.run(check);
+    std::vector<std::string> expected;
+    for (const std::string& message : c.messages)
+        expected.push_back("rkDriver: " + message + "\n");
+    EXPECT_EQ(bad, !expected.empty());
+    EXPECT_EQ(lines, expected);
 }
 
-TEST_F(Checks, DeviceZeroIsBelowTheRange)
-{
-    expectBad("Device Number of out range (less than 1)", [&] { return check.checkDevice(0); });
-}
+INSTANTIATE_TEST_SUITE_P(Table, Checks, testing::ValuesIn(checkCases),
+                         [](const testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
 
-TEST_F(Checks, DeviceAboveMaxDevicesIsOutOfRange)
+TEST_F(CheckReport, WritesNameColonMessageAndLineFeed)
 {
-    expectBad("Device Number of out range (> MAX_DEVICES)", [&] { return check.checkDevice(4095); });
-    expectBad("Device Number of out range (> MAX_DEVICES)", [&] { return check.checkDevice(4096); });
-}
-
-TEST_F(Checks, NegativeDeviceReadsAsTooLarge)
-{
-    expectBad("Device Number of out range (> MAX_DEVICES)", [&] { return check.checkDevice(asUnsigned(-1)); });
-}
-
-TEST_F(Checks, DeviceBoundFollowsSetMaxDevices)
-{
-    check.setMaxDevices(100);
-    expectGood([&] { return check.checkDevice(100); });
-    expectBad("Device Number of out range (> MAX_DEVICES)", [&] { return check.checkDevice(101); });
-}
-
-TEST_F(Checks, SlotsFromOneToMaxSlotsPass)
-{
-    expectGood([&] { return check.checkIndex(1); });
-    expectGood([&] { return check.checkIndex(4096); });
-}
-
-TEST_F(Checks, SlotOutsideTheRangeIsReported)
-{
-    expectBad("Index Number of out range (less than 1)", [&] { return check.checkIndex(0); });
-    expectBad("Index Number of out range (> MAX_SLOTS)", [&] { return check.checkIndex(4097); });
-}
-
-TEST_F(Checks, SlotBoundFollowsSetMaxSlots)
-{
-    check.setMaxSlots(8);
-    expectGood([&] { return check.checkIndex(8); });
-    expectBad("Index Number of out range (> MAX_SLOTS)", [&] { return check.checkIndex(9); });
-}
-
-TEST_F(Checks, SourcesWithinPlusMinusMaxSourcePass)
-{
-    expectGood([&] { return check.checkSource(-4096); });
-    expectGood([&] { return check.checkSource(0); });
-    expectGood([&] { return check.checkSource(4096); });
-}
-
-TEST_F(Checks, SourceOutsideTheRangeIsReported)
-{
-    expectBad("Source Number of out range (less than -MAX_SLOTS)", [&] { return check.checkSource(-4097); });
-    expectBad("Source Number of out range (> MAX_SLOTS)", [&] { return check.checkSource(4097); });
-    expectBad("Source Number of out range (less than -MAX_SLOTS)", [&] { return check.checkSource(INT_MIN); });
-}
-
-TEST_F(Checks, SourceBoundFollowsSetMaxSource)
-{
-    check.setMaxSource(10);
-    expectGood([&] { return check.checkSource(-10); });
-    expectBad("Source Number of out range (less than -MAX_SLOTS)", [&] { return check.checkSource(-11); });
-    expectBad("Source Number of out range (> MAX_SLOTS)", [&] { return check.checkSource(11); });
-}
-
-TEST_F(Checks, MostNegativeSourceBoundDoesNotOverflow)
-{
-    check.setMaxSource(INT_MIN); // its negation does not fit in 32 bits
-    expectBad("Source Number of out range (less than -MAX_SLOTS)", [&] { return check.checkSource(0); });
-}
-
-TEST_F(Checks, RangeWithStartAfterEndIsInvalid)
-{
-    expectGood([&] { return check.checkRange(5, 5); });
-    expectGood([&] { return check.checkRange(0, 999999); });
-    expectBad("Invalid range (start>end)", [&] { return check.checkRange(6, 5); });
-}
-
-TEST_F(Checks, IndexRangeReportsBothBadEnds)
-{
-    EXPECT_EQ(linesOf(true, [&] { return check.checkIndexRange(0, 4097); }),
-              (std::vector<std::string>{"rkDriver: Index Number of out range (less than 1)\n",
-                                        "rkDriver: Index Number of out range (> MAX_SLOTS)\n"}));
-}
-
-TEST_F(Checks, IndexRangeWithABadEndSkipsTheOrderTest)
-{
-    expectBad("Index Number of out range (> MAX_SLOTS)", [&] { return check.checkIndexRange(5000, 1); });
-}
-
-TEST_F(Checks, IndexRangeWithGoodEndsComparesThem)
-{
-    expectGood([&] { return check.checkIndexRange(1, 4096); });
-    expectGood([&] { return check.checkIndexRange(7, 7); });
-    expectBad("Invalid range (start>end)", [&] { return check.checkIndexRange(10, 5); });
-}
-
-TEST_F(Checks, DatabaseRangeWithStartAfterEndIsInvalid)
-{
-    expectGood([&] { return check.checkDatabaseRange(2, 2); });
-    expectBad("Invalid DB range (start>end)", [&] { return check.checkDatabaseRange(3, 2); });
-}
-
-TEST_F(Checks, DatabasesBelowTheDefaultCountPass)
-{
-    expectGood([&] { return check.checkDatabase(0); });
-    expectGood([&] { return check.checkDatabase(9); });
-}
-
-TEST_F(Checks, DatabaseOutsideTheDefaultCountIsReported)
-{
-    expectBad("Invalid database (10>=10)", [&] { return check.checkDatabase(10); });
-    expectBad("Invalid database (less than 0)", [&] { return check.checkDatabase(-1); });
-}
-
-TEST_F(Checks, DatabaseAgainstAGivenCount)
-{
-    expectGood([&] { return check.checkDatabase(2, 3); });
-    expectBad("Invalid database (3>=3)", [&] { return check.checkDatabase(3, 3); });
-    expectBad("Invalid database (less than 0)", [&] { return check.checkDatabase(-5, 3); });
-    expectBad("Invalid database (2147483647>=-2147483648)",
-              [&] { return check.checkDatabase(INT_MAX, INT_MIN); });
-}
-
-TEST_F(Checks, DatabaseBoundFollowsSetDatabaseCount)
-{
-    check.setDatabaseCount(20);
-    expectGood([&] { return check.checkDatabase(19); });
-    expectBad("Invalid database (20>=20)", [&] { return check.checkDatabase(20); });
-}
-
-TEST_F(Checks, DatabaseCountAboveIntMaxDoesNotTurnNegative)
-{
-    check.setDatabaseCount(0x80000000u);
-    expectGood([&] { return check.checkDatabase(INT_MAX); });
-}
-
-TEST_F(Checks, V1DatabaseIsZeroOrOne)
-{
-    expectGood([&] { return check.checkV1Database(0); });
-    expectGood([&] { return check.checkV1Database(1); });
-    expectBad("Invalid V1 database (>1)", [&] { return check.checkV1Database(2); });
-    expectBad("Invalid V1 database (less than 0)", [&] { return check.checkV1Database(-1); });
-}
-
-TEST_F(Checks, WorkstationsFromOneTo999Pass)
-{
-    expectGood([&] { return check.checkWorkstation(1); });
-    expectGood([&] { return check.checkWorkstation(999); });
-}
-
-TEST_F(Checks, WorkstationOutsideTheRangeIsReportedWithItsNumber)
-{
-    expectBad("Workstation number invalid (< 1): 0", [&] { return check.checkWorkstation(0); });
-    expectBad("Workstation number invalid (> MAX_WORKSTATIONS): 1000", [&] { return check.checkWorkstation(1000); });
-}
-
-TEST_F(Checks, NegativeWorkstationIsPrintedBackAsNegative)
-{
-    expectBad("Workstation number invalid (> MAX_WORKSTATIONS): -5",
-              [&] { return check.checkWorkstation(asUnsigned(-5)); });
-    expectBad("Workstation number invalid (> MAX_WORKSTATIONS): -2147483648",
-              [&] { return check.checkWorkstation(asUnsigned(INT_MIN)); });
-}
-
-TEST_F(Checks, StringLengthNoteFiresAtTheMaximumItself)
-{
-    const std::string fits(255, 'a');
-    const std::string reaches(256, 'b');
-    expectGood([&] { return check.checkStringLength(fits.c_str()); });
-    expectBad("Note: string exceeds maximum: " + reaches, [&] { return check.checkStringLength(reaches.c_str()); });
-}
-
-TEST_F(Checks, StringMaximumZeroRestoresTheDefault)
-{
-    check.setMaxStringLength(0);
-    const std::string fits(255, 'a');
-    const std::string reaches(256, 'b');
-    expectGood([&] { return check.checkStringLength(fits.c_str()); });
-    expectBad("Note: string exceeds maximum: " + reaches, [&] { return check.checkStringLength(reaches.c_str()); });
-}
-
-TEST_F(Checks, StringMaximumFollowsSetMaxStringLength)
-{
-    check.setMaxStringLength(10);
-    expectGood([&] { return check.checkStringLength("123456789"); });
-    expectBad("Note: string exceeds maximum: 1234567890", [&] { return check.checkStringLength("1234567890"); });
-}
-
-TEST_F(Checks, LongTextIsQuotedWhole)
-{
-    const std::string text(100000, 'z');
-    expectBad("Note: string exceeds maximum: " + text, [&] { return check.checkStringLength(text.c_str()); });
-}
-
-TEST_F(Checks, NullTextCountsAsEmpty)
-{
-    expectGood([&] { return check.checkStringLength(nullptr); });
-    expectGood([&] { return check.checkStringTooLong(nullptr, 0); });
-}
-
-TEST_F(Checks, StringTooLongFiresAboveTheGivenMaximum)
-{
-    expectGood([&] { return check.checkStringTooLong("0123456789", 10); });
-    expectBad("String too long: 0123456789A", [&] { return check.checkStringTooLong("0123456789A", 10); });
-}
-
-TEST_F(Checks, ReportWritesNameColonMessageAndLineFeed)
-{
-    linesOf(false, [&] {
-        check.report("free text");
-        return false;
-    });
+    rkCheck("rkDriver").report("free text");
     EXPECT_EQ(lines, std::vector<std::string>{"rkDriver: free text\n"});
 }
 
-TEST_F(Checks, SetNameChangesThePrefix)
+TEST_F(CheckReport, SetNameChangesThePrefix)
 {
+    rkCheck check("rkDriver");
     check.setName("other");
-    EXPECT_EQ(linesOf(true, [&] { return check.checkDevice(0); }),
-              std::vector<std::string>{"other: Device Number of out range (less than 1)\n"});
+    EXPECT_TRUE(check.checkDevice(0));
+    EXPECT_EQ(lines, std::vector<std::string>{"other: Device Number of out range (less than 1)\n"});
 }
 
-TEST_F(Checks, NullNameGivesAnEmptyPrefix)
+TEST_F(CheckReport, NullNameGivesAnEmptyPrefix)
 {
-    rkCheck unnamed(nullptr);
-    EXPECT_EQ(linesOf(true, [&] { return unnamed.checkDevice(0); }),
-              std::vector<std::string>{": Device Number of out range (less than 1)\n"});
+    EXPECT_TRUE(rkCheck(nullptr).checkDevice(0));
+    EXPECT_EQ(lines, std::vector<std::string>{": Device Number of out range (less than 1)\n"});
 }
