@@ -16,7 +16,11 @@ bool isConversionSpace(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+/* The profile functions also take CR, VT, FF and ^Z (a DOS end of file) as blanks. */
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '\x1a';
+}
 
 } // namespace
 

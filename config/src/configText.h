@@ -23,7 +23,7 @@ int parseLeadingInt(const std::string& text);
 /* Compares A to Z without regard to letter case, every other byte exactly. */
 bool equalsIgnoringCase(const std::string& left, const std::string& right);
 
-/* Removes blanks (spaces and tabs) at both ends. */
+/* Removes blanks (space, tab, CR, VT, FF, ^Z) at both ends. */
 std::string trimBlanks(const std::string& text);
 
 #endif /* RKCONFIG_CONFIGTEXT_H */

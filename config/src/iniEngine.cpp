@@ -2,9 +2,11 @@
  * The section engine: reads one section into a map, lists section names and
  * replaces a section of a file with the contents of a map.
  *
- * Reader and writer agree on what a header of a section is (the line up to
- * its first "]", compared without regard to letter case), so a section just
- * written is the one the reader finds.
+ * Lines mean here what they mean to the platform's profile functions: blanks
+ * around a line, a header's name, a key and a value do not count, a UTF-8
+ * mark at the start of the file is not text, and names and values end at a
+ * NUL byte. So the settings object never misses a value that a profile write
+ * would then overwrite, and reader and writer agree on every header.
  */
 #include "rkConfig.h"
 
@@ -14,43 +16,85 @@
 
 namespace {
 
-bool isHeader(const std::string& line) { return !line.empty() && line[0] == '['; }
+const std::string utf8Mark = "\xEF\xBB\xBF";
 
-/* The header up to and including its first "]"; text behind it is a remark. */
-std::string headerOf(const std::string& line)
+struct LineMeaning
 {
-    const size_t close = line.find(']');
-    return close == std::string::npos ? line : line.substr(0, close + 1);
+    enum class Kind { Other, Header, UnnamedHeader, Entry };
+    Kind kind = Kind::Other;
+    std::string name; /* the section of a header, the key of an entry */
+    std::string value;
+};
+
+std::string untilNul(const std::string& text) { return text.substr(0, text.find('\0')); }
+
+bool hasMark(const std::string& text) { return text.compare(0, utf8Mark.size(), utf8Mark) == 0; }
+
+std::string significantText(const std::string& text, bool startsFile)
+{
+    const bool marked = startsFile && hasMark(text);
+    return trimBlanks(marked ? text.substr(utf8Mark.size()) : text);
 }
 
-bool headerNames(const std::string& line, const std::string& section)
+LineMeaning meaningOf(const std::string& text, bool startsFile)
 {
-    return equalsIgnoringCase(headerOf(line), "[" + section + "]");
-}
-
-void addKeyLine(const std::string& line, SettingsMap& settings)
-{
-    const size_t equals = line.find('=');
+    const std::string content = significantText(text, startsFile);
+    LineMeaning meaning;
+    if (!content.empty() && content[0] == '[') {
+        const size_t close = content.find(']');
+        meaning.kind = close == std::string::npos ? LineMeaning::Kind::UnnamedHeader
+                                                  : LineMeaning::Kind::Header;
+        if (close != std::string::npos)
+            meaning.name = untilNul(trimBlanks(content.substr(1, close - 1)));
+        return meaning;
+    }
+    const size_t equals = content.find('=');
     if (equals == std::string::npos)
-        return;
-    settings.emplace(trimBlanks(line.substr(0, equals)), trimBlanks(line.substr(equals + 1)));
+        return meaning;
+    meaning.kind = LineMeaning::Kind::Entry;
+    meaning.name = untilNul(trimBlanks(content.substr(0, equals)));
+    meaning.value = untilNul(trimBlanks(content.substr(equals + 1)));
+    return meaning;
+}
+
+std::vector<LineMeaning> meaningsOf(const std::vector<IniLine>& lines)
+{
+    std::vector<LineMeaning> meanings;
+    meanings.reserve(lines.size());
+    for (size_t i = 0; i < lines.size(); ++i)
+        meanings.push_back(meaningOf(lines[i].text, i == 0));
+    return meanings;
+}
+
+bool isAnyHeader(const LineMeaning& meaning)
+{
+    return meaning.kind == LineMeaning::Kind::Header ||
+           meaning.kind == LineMeaning::Kind::UnnamedHeader;
+}
+
+bool isHeaderOf(const LineMeaning& meaning, const std::string& section)
+{
+    return meaning.kind == LineMeaning::Kind::Header && equalsIgnoringCase(meaning.name, section);
+}
+
+/* A name the reader would not find again under a header written for it. */
+bool isStorableSectionName(const std::string& section)
+{
+    return section.find_first_of(std::string("]\r\n\0", 4)) == std::string::npos &&
+           trimBlanks(section) == section;
 }
 
 /*
- * An entry whose key or value would break the line form (a line end, a key
- * holding "=" or starting a header) cannot be stored as itself; writing it
- * would invent lines or sections, so it is left out.
+ * An entry that the reader would not find again as itself (a line end, a
+ * key holding "=" or reading as a header) is left out: writing it would
+ * invent lines or sections.
  */
 bool isStorable(const std::string& key, const std::string& value)
 {
-    const bool keyBreaksLine = key.find_first_of("\r\n=") != std::string::npos || isHeader(key);
+    const std::string trimmedKey = trimBlanks(key);
+    const bool keyBreaksLine = key.find_first_of(std::string("\r\n=\0", 4)) != std::string::npos ||
+                               (!trimmedKey.empty() && trimmedKey[0] == '[');
     return !keyBreaksLine && value.find_first_of("\r\n") == std::string::npos;
-}
-
-/* A name holding "]" or a line end would give a header the reader never finds. */
-bool isStorableSectionName(const std::string& section)
-{
-    return section.find_first_of("]\r\n") == std::string::npos;
 }
 
 std::string sectionText(const std::string& section, const SettingsMap& settings,
@@ -73,52 +117,63 @@ std::string lineEndOf(const std::vector<IniLine>& lines)
 std::string replacedContents(const std::vector<IniLine>& lines, const std::string& section,
                              const SettingsMap& settings)
 {
+    const std::vector<LineMeaning> meanings = meaningsOf(lines);
     const std::string lineEnd = lineEndOf(lines);
     std::string contents;
     bool found = false;
     bool skipping = false;
-    for (const IniLine& line : lines) {
-        if (isHeader(line.text)) {
-            skipping = headerNames(line.text, section);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (isAnyHeader(meanings[i])) {
+            skipping = isHeaderOf(meanings[i], section);
             if (skipping) {
+                if (i == 0 && hasMark(lines[i].text))
+                    contents += utf8Mark;
                 contents += sectionText(section, settings, lineEnd) + lineEnd;
                 found = true;
                 continue;
             }
         }
         if (!skipping)
-            contents += line.text + line.ending;
+            contents += lines[i].text + lines[i].ending;
     }
     if (!found)
         contents += lineEnd + sectionText(section, settings, lineEnd);
     return contents;
 }
 
+bool readMeanings(const std::string& path, std::vector<LineMeaning>& meanings)
+{
+    std::vector<IniLine> lines;
+    if (!readIniLines(path, lines))
+        return false;
+    meanings = meaningsOf(lines);
+    return true;
+}
+
 } // namespace
 
 void readSection(const std::string& path, const std::string& section, SettingsMap& settings)
 {
-    std::vector<IniLine> lines;
-    if (!readIniLines(path, lines))
+    std::vector<LineMeaning> meanings;
+    if (!readMeanings(path, meanings))
         return;
     bool inSection = false;
-    for (const IniLine& line : lines) {
-        if (isHeader(line.text))
-            inSection = headerNames(line.text, section);
-        else if (inSection)
-            addKeyLine(line.text, settings);
+    for (const LineMeaning& meaning : meanings) {
+        if (isAnyHeader(meaning))
+            inSection = isHeaderOf(meaning, section);
+        else if (inSection && meaning.kind == LineMeaning::Kind::Entry)
+            settings.emplace(meaning.name, meaning.value);
     }
 }
 
 void listSections(const std::string& path, SectionList& sections)
 {
-    std::vector<IniLine> lines;
-    if (!readIniLines(path, lines))
+    std::vector<LineMeaning> meanings;
+    if (!readMeanings(path, meanings))
         return;
-    for (const IniLine& line : lines) {
-        const size_t close = line.text.find(']');
-        if (isHeader(line.text) && close != std::string::npos)
-            sections.push_back(line.text.substr(1, close - 1));
+    for (const LineMeaning& meaning : meanings) {
+        if (meaning.kind == LineMeaning::Kind::Header)
+            sections.push_back(meaning.name);
     }
 }
 

@@ -65,14 +65,21 @@ TEST_F(SectionReader, KeepsTheFirstValueAndEntriesAlreadyHeld)
 
 TEST_F(SectionReader, TrimsBlanksAroundKeysAndValues)
 {
-    writeFile(iniFile, "[Main]\n Name \t= a=b \n=empty key\n");
+    writeFile(iniFile, "[Main]\n Name \t= a=b \x1a\n\v=empty key\n");
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"Name", "a=b"}, {"", "empty key"}}));
 }
 
 TEST_F(SectionReader, OnlyLinesWithEqualsCarryData)
 {
-    writeFile(iniFile, "[Main]\nno data here\n\n;note=1\n [Main]\nx=2\n");
+    writeFile(iniFile, "[Main]\nno data here\n\n;note=1\nx=2\n");
     EXPECT_EQ(readMap("Main"), (SettingsMap{{";note", "1"}, {"x", "2"}}));
+}
+
+TEST_F(SectionReader, FindsHeadersAsTheProfileFunctionsDo)
+{
+    writeFile(iniFile, "\xEF\xBB\xBF[First]\nf=1\n  [ main ]  \nm=2\n[Other]\no=3\n");
+    EXPECT_EQ(readMap("First"), (SettingsMap{{"f", "1"}}));
+    EXPECT_EQ(readMap("Main"), (SettingsMap{{"m", "2"}}));
 }
 
 TEST_F(SectionReader, AcceptsCrLfAndALastLineWithoutEnd)
@@ -98,7 +105,7 @@ TEST_F(SectionReader, ReadsFilesWrittenByTheProfileFunctions)
 TEST_F(SectionLister, ListsNamesInFileOrderWithDuplicates)
 {
     writeFile(iniFile, "[A]\nx=1\n[ b ]\n[Main] remark\n[no end\n [indented]\n[A]\n");
-    EXPECT_EQ(listAll(), (SectionList{"A", " b ", "Main", "A"}));
+    EXPECT_EQ(listAll(), (SectionList{"A", "b", "Main", "indented", "A"}));
 }
 
 TEST_F(SectionLister, AppendsToTheList)
@@ -144,6 +151,13 @@ TEST_F(SectionWriter, ReplacesAHeaderWithARemarkThatTheReaderFinds)
     writeSection(iniFile, "Main", SettingsMap{{"A", "new"}});
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"A", "new"}}));
     EXPECT_EQ(listAll(), (SectionList{"Main", "X"}));
+}
+
+TEST_F(SectionWriter, ReplacesIndentedAndMarkedHeaders)
+{
+    writeFile(iniFile, "\xEF\xBB\xBF[Main]\nA=0\n  [ main ]\nB=0\n");
+    writeSection(iniFile, "Main", SettingsMap{{"k", "v"}});
+    EXPECT_EQ(readFile(iniFile), "\xEF\xBB\xBF[Main]\nk=v\n\n[Main]\nk=v\n\n");
 }
 
 TEST_F(SectionWriter, NeverCreatesAMissingFileNorLeavesATemporaryOne)
@@ -197,7 +211,7 @@ TEST_F(SectionWriter, LeavesOutEntriesThatWouldBreakTheLineForm)
     writeFile(iniFile, "[Main]\n[Other]\nsafe=1\n");
     writeSection(iniFile, "Main",
                  SettingsMap{{"ok", "1"}, {"v", "x\n[Other]\nsafe=0"}, {"[Other]", "x"},
-                             {"a=b", "c"}, {"cr\r", "1"}});
+                             {"a=b", "c"}, {"cr\r", "1"}, {" [x", "1"}});
     EXPECT_EQ(readMap("Main"), (SettingsMap{{"ok", "1"}}));
     EXPECT_EQ(readMap("Other"), (SettingsMap{{"safe", "1"}}));
 }
@@ -225,7 +239,7 @@ TEST_F(SectionWriter, ConcurrentWritersEachLeaveAWholeFile)
 TEST_F(SectionWriter, RefusesASectionNameThatCannotBeFoundAgain)
 {
     writeFile(iniFile, "[Main]\nA=1\n");
-    for (const char* name : {"a]b", "Main]", "x\n[Main", "cr\r"})
+    for (const char* name : {"a]b", "Main]", "x\n[Main", "cr\r", " Main", "Main\t"})
         writeSection(iniFile, name, SettingsMap{{"A", "2"}});
     EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
 }

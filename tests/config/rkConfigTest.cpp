@@ -84,6 +84,17 @@ TEST_F(RkConfig, WriteBackOfAMissingKeyWritesTheDefaultToTheFile)
     EXPECT_EQ(storedValue("A"), "1");
 }
 
+TEST_F(RkConfig, WriteBackNeverOverwritesAValueTheProfileFunctionsFind)
+{
+    for (const std::string file : {"[Main]\n Name \t=  stored \n", "\xEF\xBB\xBF[Main]\nName=stored\n",
+                                   "  [ main ] remark\r\nNAME=stored\r\n", "[Main]\rName=stored\x1a\r"}) {
+        writeFile(appFile, file);
+        rkConfig config("app.ini", "Main");
+        EXPECT_EQ(config.getString("Name", "dflt", true), "stored") << file;
+        EXPECT_EQ(storedValue("Name"), "stored") << file;
+    }
+}
+
 TEST_F(RkConfig, SetStringUpdatesTheCachedEntryAndTheFile)
 {
     writeFile(appFile, "[Main]\nName=a\n");
