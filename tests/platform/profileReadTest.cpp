@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 namespace {
 
@@ -34,7 +35,64 @@ std::string nameList(std::initializer_list<const char*> names)
     return list;
 }
 
+// One value read: the file's bytes, what is asked and what comes back
+// (the default "fallback" when nothing is found).
+struct ValueCase {
+    const char* name;
+    std::string file;
+    const char* section;
+    const char* key;
+    std::string expected;
+};
+
+void PrintTo(const ValueCase& c, std::ostream* out) { *out << c.name; }
+
+const std::vector<ValueCase> valueCases = {
+    {"MissingSectionGivesTheDefault", "[Main]\nKey=value\n", "Other", "Key", "fallback"},
+    {"MissingKeyGivesTheDefault", "[Main]\nKey=value\n", "Main", "Other", "fallback"},
+    {"SectionNameMatchesInAnyCase", "[Main]\nKeyName=value\n", "MAIN", "keyname", "value"},
+    {"KeyNameMatchesInAnyCase", "[main]\nkeyname=value\n", "Main", "KEYNAME", "value"},
+    {"BlanksAroundKeyAndValueAreIgnored", "[Main]\n  Key \t=  some value \t\n", "Main", "Key", "some value"},
+    {"BlanksAroundRequestedNamesAreIgnored", "[Main]\nKey=value\n", " Main ", "  Key ", "value"},
+    {"BlanksInsideTheBracketsAreIgnored", "[ Main\t]\nKey=value\n", "Main", "Key", "value"},
+    {"DoubleQuotesAreRemoved", "[Main]\nKey=\"a b \"\n", "Main", "Key", "a b "},
+    {"SingleQuotesAreRemoved", "[Main]\nKey='x'\n", "Main", "Key", "x"},
+    {"MixedQuotesStay", "[Main]\nKey=\"x'\n", "Main", "Key", "\"x'"},
+    {"LoneQuoteStays", "[Main]\nKey=\"\n", "Main", "Key", "\""},
+    {"OnlyOnePairOfQuotesIsRemoved", "[Main]\nKey=\"\"y\"\"\n", "Main", "Key", "\"y\""},
+    {"FirstOfTwoEqualKeysWins", "[Main]\nKey=first\nkey=second\n", "Main", "KEY", "first"},
+    {"RepeatedSectionKeepsItsFirstValue", "[Main]\nA=1\n[Other]\nB=2\n[main]\nA=3\n", "Main", "A", "1"},
+    {"RepeatedSectionAddsItsKeys", "[Main]\nA=1\n[Other]\nB=2\n[main]\nC=4\n", "Main", "C", "4"},
+    {"KeyOfAnotherSectionIsMissing", "[Main]\nA=1\n[Other]\nB=2\n[main]\nC=4\n", "Main", "B", "fallback"},
+    {"FurtherEqualsSignsBelongToTheValue", "[Main]\nKey=a=b=c\n", "Main", "Key", "a=b=c"},
+    {"LineWithoutEqualsSignIsNoKey", "[Main]\njust words\nKey=value\n", "Main", "just words", "fallback"},
+    {"SemicolonLineIsAnOrdinaryKey", "[Main]\n;note=1\n", "Main", ";note", "1"},
+    {"TextAfterTheClosingBracketIsIgnored", "[Main] remark\nKey=value\n", "Main", "Key", "value"},
+    {"IndentedHeaderIsAHeader", "  [Main]\nKey=value\n", "Main", "Key", "value"},
+    {"HeaderWithoutBracketEndsTheSection", "[Main]\nA=1\n[Broken\nB=2\n", "Main", "B", "fallback"},
+    {"HeaderWithoutBracketNamesNoSection", "[Main]\nA=1\n[Broken\nB=2\n", "Broken", "B", "fallback"},
+    {"KeysBeforeTheFirstHeaderBelongToNone", "Key=loose\n[Main]\nOther=1\n", "Main", "Key", "fallback"},
+    {"CrLfLinesRead", "[Main]\r\nA=1\r\nB=2\nC=3", "Main", "A", "1"},
+    {"LfLineAfterCrLfLinesReads", "[Main]\r\nA=1\r\nB=2\nC=3", "Main", "B", "2"},
+    {"LastLineWithoutLineEndReads", "[Main]\r\nA=1\r\nB=2\nC=3", "Main", "C", "3"},
+    {"CarriageReturnAloneEndsALine", "[Main]\rA=1\rB=2\r", "Main", "B", "2"},
+    {"Utf8MarkBeforeTheFirstHeaderIsSkipped", "\xEF\xBB\xBF[Main]\nKey=value\n", "Main", "Key", "value"},
+    {"NulByteEndsAValue", std::string("[Main]\nKey=ab\0cd\nNext=2\n", 23), "Main", "Key", "ab"},
+    {"LineAfterANulByteReads", std::string("[Main]\nKey=ab\0cd\nNext=2\n", 23), "Main", "Next", "2"},
+};
+
+class ProfileValue : public ProfileRead, public testing::WithParamInterface<ValueCase> {};
+
 } // namespace
+
+TEST_P(ProfileValue, IsReadAsWin32ReadsIt)
+{
+    const ValueCase& c = GetParam();
+    EXPECT_EQ(profileString(profileWith(c.file), c.section, c.key, "fallback"), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ProfileValue, testing::ValuesIn(valueCases),
+                         [](const testing::TestParamInfo<ValueCase>& info) { return info.param.name; });
 
 TEST_F(ProfileRead, MissingFileGivesTheDefault)
 {
@@ -42,48 +100,9 @@ TEST_F(ProfileRead, MissingFileGivesTheDefault)
     EXPECT_EQ(GetPrivateProfileIntA("Main", "Key", 42, directory.file("none.ini").c_str()), 42u);
 }
 
-TEST_F(ProfileRead, MissingSectionOrKeyGivesTheDefault)
+TEST_F(ProfileRead, NullDefaultGivesAnEmptyText)
 {
-    const std::string path = profileWith("[Main]\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Other", "Key", "fallback"), "fallback");
-    EXPECT_EQ(profileString(path, "Main", "Other", "fallback"), "fallback");
-    EXPECT_EQ(profileString(path, "Main", "Other", nullptr), "");
-}
-
-TEST_F(ProfileRead, SectionAndKeyNamesMatchWithoutRegardToCase)
-{
-    const std::string path = profileWith("[Main]\nKeyName=value\n");
-    EXPECT_EQ(profileString(path, "MAIN", "keyname"), "value");
-    EXPECT_EQ(profileString(path, "main", "KEYNAME"), "value");
-}
-
-TEST_F(ProfileRead, BlanksAroundKeysAndValuesAreIgnored)
-{
-    const std::string path = profileWith("[Main]\n  Key \t=  some value \t\n");
-    EXPECT_EQ(profileString(path, "Main", "Key"), "some value");
-}
-
-TEST_F(ProfileRead, BlanksAroundTheRequestedNamesAreIgnored)
-{
-    const std::string path = profileWith("[Main]\nKey=value\n");
-    EXPECT_EQ(profileString(path, " Main ", "  Key "), "value");
-}
-
-TEST_F(ProfileRead, BlanksInsideTheBracketsAreIgnored)
-{
-    const std::string path = profileWith("[ Main\t]\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Main", "Key", "fallback"), "value");
-}
-
-TEST_F(ProfileRead, OnePairOfMatchingQuotesIsRemoved)
-{
-    const std::string path =
-        profileWith("[Main]\nDouble=\"a b \"\nSingle='x'\nMixed=\"x'\nLone=\"\nNested=\"\"y\"\"\n");
-    EXPECT_EQ(profileString(path, "Main", "Double"), "a b ");
-    EXPECT_EQ(profileString(path, "Main", "Single"), "x");
-    EXPECT_EQ(profileString(path, "Main", "Mixed"), "\"x'");
-    EXPECT_EQ(profileString(path, "Main", "Lone"), "\"");
-    EXPECT_EQ(profileString(path, "Main", "Nested"), "\"y\"");
+    EXPECT_EQ(profileString(directory.file("none.ini"), "Main", "Key", nullptr), "");
 }
 
 TEST_F(ProfileRead, TrailingSpacesOfTheDefaultAreDropped)
@@ -113,94 +132,6 @@ TEST_F(ProfileRead, NullOrEmptyBufferReadsNothing)
     EXPECT_EQ(GetPrivateProfileStringA("Main", "Key", "", &untouched, 0, path.c_str()), 0u);
     EXPECT_EQ(untouched, 'u');
     EXPECT_EQ(GetPrivateProfileStringA("Main", "Key", "", nullptr, 10, path.c_str()), 0u);
-}
-
-TEST_F(ProfileRead, FirstOfTwoEqualKeysWins)
-{
-    const std::string path = profileWith("[Main]\nKey=first\nkey=second\n");
-    EXPECT_EQ(profileString(path, "Main", "KEY"), "first");
-}
-
-TEST_F(ProfileRead, EveryOccurrenceOfARepeatedSectionIsSearched)
-{
-    const std::string path = profileWith("[Main]\nA=1\n[Other]\nB=2\n[main]\nA=3\nC=4\n");
-    EXPECT_EQ(profileString(path, "Main", "A"), "1");
-    EXPECT_EQ(profileString(path, "Main", "C"), "4");
-    EXPECT_EQ(profileString(path, "Main", "B", "none"), "none");
-}
-
-TEST_F(ProfileRead, FurtherEqualsSignsBelongToTheValue)
-{
-    const std::string path = profileWith("[Main]\nKey=a=b=c\n");
-    EXPECT_EQ(profileString(path, "Main", "Key"), "a=b=c");
-}
-
-TEST_F(ProfileRead, LinesWithoutEqualsSignCarryNoData)
-{
-    const std::string path = profileWith("[Main]\njust words\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Main", "just words", "none"), "none");
-    EXPECT_EQ(profileString(path, "Main", "Key"), "value");
-}
-
-TEST_F(ProfileRead, SemicolonLinesAreOrdinaryKeys)
-{
-    const std::string path = profileWith("[Main]\n;note=1\n");
-    EXPECT_EQ(profileString(path, "Main", ";note"), "1");
-}
-
-TEST_F(ProfileRead, TextAfterTheClosingBracketIsIgnored)
-{
-    const std::string path = profileWith("[Main] remark\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Main", "Key"), "value");
-}
-
-TEST_F(ProfileRead, IndentedHeaderIsAHeader)
-{
-    const std::string path = profileWith("  [Main]\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Main", "Key"), "value");
-}
-
-TEST_F(ProfileRead, HeaderWithoutClosingBracketEndsTheSection)
-{
-    const std::string path = profileWith("[Main]\nA=1\n[Broken\nB=2\n");
-    EXPECT_EQ(profileString(path, "Main", "A"), "1");
-    EXPECT_EQ(profileString(path, "Main", "B", "none"), "none");
-    EXPECT_EQ(profileString(path, "Broken", "B", "none"), "none");
-}
-
-TEST_F(ProfileRead, KeysBeforeTheFirstSectionBelongToNone)
-{
-    const std::string path = profileWith("Key=loose\n[Main]\nOther=1\n");
-    EXPECT_EQ(profileString(path, "Main", "Key", "none"), "none");
-    EXPECT_EQ(profileString(path, "", "Key", "none"), "none");
-}
-
-TEST_F(ProfileRead, CrLfAndLfLinesAndALastLineWithoutEndAllRead)
-{
-    const std::string path = profileWith("[Main]\r\nA=1\r\nB=2\nC=3");
-    EXPECT_EQ(profileString(path, "Main", "A"), "1");
-    EXPECT_EQ(profileString(path, "Main", "B"), "2");
-    EXPECT_EQ(profileString(path, "Main", "C"), "3");
-}
-
-TEST_F(ProfileRead, CarriageReturnsAloneEndLinesToo)
-{
-    const std::string path = profileWith("[Main]\rA=1\rB=2\r");
-    EXPECT_EQ(profileString(path, "Main", "A"), "1");
-    EXPECT_EQ(profileString(path, "Main", "B"), "2");
-}
-
-TEST_F(ProfileRead, Utf8MarkBeforeTheFirstHeaderIsSkipped)
-{
-    const std::string path = profileWith("\xEF\xBB\xBF[Main]\nKey=value\n");
-    EXPECT_EQ(profileString(path, "Main", "Key"), "value");
-}
-
-TEST_F(ProfileRead, NulByteEndsAValue)
-{
-    const std::string path = profileWith(std::string("[Main]\nKey=ab\0cd\nNext=2\n", 23));
-    EXPECT_EQ(profileString(path, "Main", "Key"), "ab");
-    EXPECT_EQ(profileString(path, "Main", "Next"), "2");
 }
 
 TEST_F(ProfileRead, BinaryGarbageGivesDefaults)
