@@ -67,14 +67,6 @@ TEST_P(commands, sendsACommandAs2187WithItsValueAndText)
     EXPECT_EQ(sent.wParam, 0u);
 }
 
-TEST_P(commands, carriesTheTextWithItsTerminatorInModeTwo)
-{
-    if (mode() != 2)
-        GTEST_SKIP() << "the byte count is a mode-2 matter";
-    driver->sendCommand(0, "abc");
-    EXPECT_EQ(only(2187).bytes, (std::vector<char>{'a', 'b', 'c', '\0'}));
-}
-
 TEST_P(commands, sendsAnEmptyCommandAndALongOneWhole)
 {
     const std::string longText = "IR 7 3 '" + std::string(1024, 'x') + "' 0";
@@ -207,6 +199,15 @@ protected:
     fakeKiv kiv;
     rkDriver driver{&callback, "rkDriver"};
 };
+
+TEST_F(queries, carryACommandWithItsTerminatorInModeTwo)
+{
+    driver.connect(7, 2, 0);
+    driver.sendCommand(0, "abc");
+    const auto sent = kiv.received(2187);
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].bytes, (std::vector<char>{'a', 'b', 'c', '\0'}));
+}
 
 TEST_F(queries, replaceALimitOfZeroByTheDefault)
 {
