@@ -71,7 +71,7 @@ bool equalsIgnoringCase(const std::string& left, const std::string& right)
     return true;
 }
 
-std::string trimBlanks(const std::string& text)
+std::string_view trimBlanks(std::string_view text)
 {
     size_t first = 0;
     size_t last = text.size();

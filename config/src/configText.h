@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 /* An environment variable; unset is distinct from set to "". */
 std::optional<std::string> readEnvironment(const char* name);
@@ -24,6 +25,6 @@ int parseLeadingInt(const std::string& text);
 bool equalsIgnoringCase(const std::string& left, const std::string& right);
 
 /* Removes blanks (space, tab, CR, VT, FF, ^Z) at both ends. */
-std::string trimBlanks(const std::string& text);
+std::string_view trimBlanks(std::string_view text);
 
 #endif /* RKCONFIG_CONFIGTEXT_H */

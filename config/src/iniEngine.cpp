@@ -16,7 +16,7 @@
 
 namespace {
 
-const std::string utf8Mark = "\xEF\xBB\xBF";
+const std::string_view utf8Mark = "\xEF\xBB\xBF";
 
 struct LineMeaning
 {
@@ -26,30 +26,31 @@ struct LineMeaning
     std::string value;
 };
 
-std::string untilNul(const std::string& text) { return text.substr(0, text.find('\0')); }
+std::string untilNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
 
-bool hasMark(const std::string& text) { return text.compare(0, utf8Mark.size(), utf8Mark) == 0; }
+bool hasMark(std::string_view text) { return text.substr(0, utf8Mark.size()) == utf8Mark; }
 
-std::string significantText(const std::string& text, bool startsFile)
+std::string_view significantText(std::string_view text, bool startsFile)
 {
-    const bool marked = startsFile && hasMark(text);
-    return trimBlanks(marked ? text.substr(utf8Mark.size()) : text);
+    if (startsFile && hasMark(text))
+        text.remove_prefix(utf8Mark.size());
+    return trimBlanks(text);
 }
 
 LineMeaning meaningOf(const std::string& text, bool startsFile)
 {
-    const std::string content = significantText(text, startsFile);
+    const std::string_view content = significantText(text, startsFile);
     LineMeaning meaning;
     if (!content.empty() && content[0] == '[') {
         const size_t close = content.find(']');
-        meaning.kind = close == std::string::npos ? LineMeaning::Kind::UnnamedHeader
-                                                  : LineMeaning::Kind::Header;
-        if (close != std::string::npos)
+        meaning.kind = close == std::string_view::npos ? LineMeaning::Kind::UnnamedHeader
+                                                       : LineMeaning::Kind::Header;
+        if (close != std::string_view::npos)
             meaning.name = untilNul(trimBlanks(content.substr(1, close - 1)));
         return meaning;
     }
     const size_t equals = content.find('=');
-    if (equals == std::string::npos)
+    if (equals == std::string_view::npos)
         return meaning;
     meaning.kind = LineMeaning::Kind::Entry;
     meaning.name = untilNul(trimBlanks(content.substr(0, equals)));
@@ -91,7 +92,7 @@ bool isStorableSectionName(const std::string& section)
  */
 bool isStorable(const std::string& key, const std::string& value)
 {
-    const std::string trimmedKey = trimBlanks(key);
+    const std::string_view trimmedKey = trimBlanks(key);
     const bool keyBreaksLine = key.find_first_of(std::string("\r\n=\0", 4)) != std::string::npos ||
                                (!trimmedKey.empty() && trimmedKey[0] == '[');
     return !keyBreaksLine && value.find_first_of("\r\n") == std::string::npos;
