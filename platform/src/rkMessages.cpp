@@ -208,11 +208,7 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         session.enqueue(posted);
         return TRUE;
     }
-    if (!session.postRemote(target, message, wParam, lParam)) {
-        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    return TRUE;
+    return session.postRemote(target, message, wParam, lParam);
 }
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)

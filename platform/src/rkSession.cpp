@@ -31,14 +31,12 @@ constexpr uint64_t innerId = 4;
 constexpr int stationTimeoutMs = 10000;
 constexpr int maxEvents = 32;
 constexpr int drainRounds = 64;
-
-std::string lowerCase(const char* text)
-{
-    std::string result(text);
-    for (char& c : result)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return result;
-}
+/*
+ * Posts waiting for a receiver that does not read (over 20000 of them,
+ * beside what the socket holds); beyond this a post fails, as a full
+ * message queue makes it fail on Win32.
+ */
+constexpr size_t maxUnsentBytes = 1024u * 1024u;
 
 bool watch(int epoll, int fd, uint64_t id)
 {
@@ -73,6 +71,14 @@ uint32_t handleValue(HWND window)
 
 HWND toHwnd(uint32_t handle) { return reinterpret_cast<HWND>(static_cast<uintptr_t>(handle)); }
 
+std::string classKey(const char* name)
+{
+    std::string key(name);
+    for (char& c : key)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
 Session& Session::instance()
 {
     /* Never destroyed: window procedures may still run while statics go away at exit. */
@@ -91,7 +97,7 @@ std::shared_ptr<WindowClass> Session::findClass(LPCSTR nameOrAtom)
                 return entry.second;
         return nullptr;
     }
-    auto found = classes.find(lowerCase(nameOrAtom));
+    auto found = classes.find(classKey(nameOrAtom));
     return found == classes.end() ? nullptr : found->second;
 }
 
@@ -408,12 +414,51 @@ bool Session::waitWritableBuffering(int fd)
 bool Session::writeToPeer(const std::shared_ptr<Connection>& connection, const FrameHeader& header,
                           const void* payload)
 {
-    if (connection->closed)
+    if (connection->closed || !flushUnsent(connection, true))
         return false;
     if (rkwire::writeFrame(connection->fd, header, payload, [this](int fd) { return waitWritableBuffering(fd); }))
         return true;
     closeConnection(connection);
     return false;
+}
+
+/* Posts go out in order, before any later frame on the same connection. */
+bool Session::flushUnsent(const std::shared_ptr<Connection>& connection, bool wait)
+{
+    size_t done = 0;
+    while (done < connection->unsent.size()) {
+        ssize_t sent = send(connection->fd, connection->unsent.data() + done, connection->unsent.size() - done,
+                            MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            done += static_cast<size_t>(sent);
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!wait)
+                break;
+            if (!waitWritableBuffering(connection->fd)) {
+                closeConnection(connection);
+                return false;
+            }
+        } else {
+            closeConnection(connection);
+            return false;
+        }
+    }
+    connection->unsent.erase(0, done);
+    watchWrites(*connection, !connection->unsent.empty());
+    return true;
+}
+
+void Session::watchWrites(Connection& connection, bool wanted)
+{
+    if (connection.watchingWrites == wanted)
+        return;
+    epoll_event event{};
+    event.events = wanted ? EPOLLIN | EPOLLOUT : EPOLLIN;
+    event.data.u64 = connection.id;
+    if (epoll_ctl(innerEpoll_, EPOLL_CTL_MOD, connection.fd, &event) == 0)
+        connection.watchingWrites = wanted;
 }
 
 SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam)
@@ -455,12 +500,23 @@ SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wPara
 bool Session::postRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam)
 {
     std::shared_ptr<Connection> connection = connectionTo(target.pid);
-    if (!connection)
+    if (!connection) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
+    }
+    if (connection->unsent.size() + sizeof(FrameHeader) > maxUnsentBytes) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return false;
+    }
     FrameHeader header = rkwire::makeHeader(Kind::Post, target.handle, message);
     header.wParam = wParam;
     header.lParam = lParam;
-    return writeToPeer(connection, header, nullptr);
+    connection->unsent.append(reinterpret_cast<const char*>(&header), sizeof header);
+    if (!flushUnsent(connection, false)) {
+        SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return false;
+    }
+    return true;
 }
 
 /* ---- incoming traffic ---- */
@@ -601,10 +657,13 @@ int Session::pumpIncoming(int timeoutMs)
             onStationReadable();
         } else {
             auto found = connections_.find(id);
-            if (found != connections_.end()) {
-                std::shared_ptr<Connection> connection = found->second;
+            if (found == connections_.end())
+                continue;
+            std::shared_ptr<Connection> connection = found->second;
+            if (events[i].events & EPOLLOUT)
+                flushUnsent(connection, false);
+            if (events[i].events & ~EPOLLOUT)
                 readConnection(connection);
-            }
         }
     }
     return count > 0 ? count : 0;

@@ -46,6 +46,8 @@ struct Connection {
     int fd = -1;
     pid_t pid = -1;
     rkwire::FrameReader reader;
+    std::string unsent; /* posts that did not fit into the socket yet */
+    bool watchingWrites = false;
     bool closed = false;
 };
 
@@ -66,6 +68,8 @@ struct SendOutcome {
 /* The numeric value of a window handle; 0 for values that are no handle. */
 uint32_t handleValue(HWND window);
 HWND toHwnd(uint32_t handle);
+/* Class names compare without regard to case. */
+std::string classKey(const char* name);
 inline uint32_t slotOf(uint32_t handle) { return handle & 0xffff; }
 /* A handle given by its slot alone: high 16 bits 0 or 0xffff. */
 inline bool isSlotOnly(uint32_t handle) { return (handle >> 16) == 0 || (handle >> 16) == 0xffff; }
@@ -93,6 +97,7 @@ public:
 
     /* Messages to other processes */
     SendOutcome sendRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam);
+    /* Never waits for the receiver; false with the last error set when the post is lost. */
     bool postRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam);
 
     /* The posted-message queue and the quit flag */
@@ -131,6 +136,8 @@ private:
     void closeConnection(const std::shared_ptr<Connection>& connection);
     bool writeToPeer(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& header,
                      const void* payload);
+    bool flushUnsent(const std::shared_ptr<Connection>& connection, bool wait);
+    void watchWrites(Connection& connection, bool wanted);
     bool waitWritableBuffering(int fd);
 
     void acceptPeers();

@@ -3,7 +3,6 @@
  * process that created it; the window station only knows its handle,
  * class, name and whether it is top-level.
  */
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <unistd.h>
@@ -19,14 +18,6 @@ namespace {
 
 /* Larger extra memory than any window of the family needs is taken for a mistake. */
 constexpr int maxExtraBytes = 1024;
-
-std::string lowerCase(const char* text)
-{
-    std::string result(text);
-    for (char& c : result)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return result;
-}
 
 bool isName(LPCSTR nameOrAtom) { return reinterpret_cast<uintptr_t>(nameOrAtom) > 0xffff; }
 
@@ -111,7 +102,7 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass)
         return 0;
     }
     Session& session = Session::instance();
-    std::string key = lowerCase(windowClass->lpszClassName);
+    std::string key = rkwin::classKey(windowClass->lpszClassName);
     if (session.classes.count(key)) {
         SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
@@ -141,7 +132,7 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE)
         SetLastError(ERROR_CLASS_HAS_WINDOWS);
         return FALSE;
     }
-    session.classes.erase(lowerCase(entry->name.c_str()));
+    session.classes.erase(rkwin::classKey(entry->name.c_str()));
     return TRUE;
 }
 

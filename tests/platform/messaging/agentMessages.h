@@ -17,6 +17,7 @@ enum : unsigned {
     msgPosted = 0x8006,
     msgSent = 0x8007,
     msgForward = 0x8009,      /* sends msgCallBack(wParam, 20) to window lParam */
+    msgCount = 0x800A,        /* counted quietly: the agent's "count" command tells how many came */
     msgRegistered = 0xC123,   /* a registered message: broadcast */
 };
 

@@ -73,3 +73,40 @@ TEST_F(EventBridge, DeliversPostsThatArrivedDuringASendAfterwards)
         EXPECT_FALSE(first.waitFor(received(firstWindow, msgPosted, 0, 0)).empty()) << round;
     }
 }
+
+TEST_F(EventBridge, PostsNeverWaitForAReceiverThatDoesNotRead)
+{
+    AgentProcess& poster = startAgent();
+    AgentProcess& busy = startAgent();
+    long long window = createWindow(busy, "Busy");
+    long long busyPoster = createWindow(poster, "Poster");
+    poster.write(command("post", window, msgHold, 0, 0));
+    ASSERT_FALSE(busy.waitFor("holding").empty());
+
+    /* far more than the socket holds */
+    EXPECT_EQ(poster.ask("postmany " + std::to_string(window) + " " + std::to_string(msgCount) + " 10000",
+                         "postedmany"),
+              "postedmany 10000 0");
+    EXPECT_EQ(send(poster, busyPoster, msgAdd, 1, 1), 2) << "the poster's own loop still runs";
+    busy.write("release");
+    long long count = 0;
+    for (int i = 0; i < 1000 && count < 10000; ++i)
+        count = busy.askNumber("count", "count");
+    EXPECT_EQ(count, 10000);
+}
+
+TEST_F(EventBridge, PostsBeyondTheQuotaFailWhileTheReceiverDoesNotRead)
+{
+    AgentProcess& poster = startAgent();
+    AgentProcess& busy = startAgent();
+    long long window = createWindow(busy, "Busy");
+    poster.write(command("post", window, msgHold, 0, 0));
+    ASSERT_FALSE(busy.waitFor("holding").empty());
+
+    std::string answer = poster.ask("postmany " + std::to_string(window) + " " + std::to_string(msgCount) + " 60000",
+                                    "postedmany");
+    EXPECT_LT(numberIn(answer), 60000);
+    EXPECT_EQ(numberIn(answer, 2), 1816) << answer;
+    busy.write("release");
+    EXPECT_TRUE(busy.settle());
+}

@@ -23,6 +23,7 @@
 namespace {
 
 bool getMessageLoop = false;
+long long counted = 0;
 
 /* Lines from stdin; also read from inside a window procedure (HOLD). */
 class LineReader {
@@ -102,6 +103,8 @@ LRESULT CALLBACK agentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
     }
     if (message == WM_COPYDATA)
         return onCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
+    if (message == msgCount)
+        return ++counted;
     say("recv %llu %u %llu %lld", asNumber(window), message, static_cast<unsigned long long>(wParam),
         static_cast<long long>(lParam));
     switch (message) {
@@ -154,6 +157,19 @@ void sendCopyData(unsigned long long window, unsigned long size, unsigned long l
                                                             reinterpret_cast<LPARAM>(&copy))));
 }
 
+void postMany(HWND window, UINT message, unsigned long long count)
+{
+    unsigned long long posted = 0;
+    DWORD error = 0;
+    for (unsigned long long i = 0; i < count; ++i) {
+        if (PostMessageA(window, message, i, 0))
+            ++posted;
+        else
+            error = GetLastError();
+    }
+    say("postedmany %llu %lu", posted, static_cast<unsigned long>(error));
+}
+
 void runCommand(const std::string& line)
 {
     char verb[32] = "";
@@ -173,6 +189,10 @@ void runCommand(const std::string& line)
     } else if (command == "post" && std::sscanf(line.c_str(), "%*s %llu %u %llu %lld", &window, &message, &wParam, &lParam) == 4) {
         BOOL posted = PostMessageA(asWindow(window), message, wParam, lParam);
         say("posted %d %lu", posted, static_cast<unsigned long>(posted ? 0 : GetLastError()));
+    } else if (command == "postmany" && std::sscanf(line.c_str(), "%*s %llu %u %llu", &window, &message, &wParam) == 3) {
+        postMany(asWindow(window), message, wParam);
+    } else if (command == "count") {
+        say("count %lld", counted);
     } else if (command == "copydata" && std::sscanf(line.c_str(), "%*s %llu %llu %llu", &window, &wParam, &lParam) >= 2) {
         sendCopyData(window, static_cast<unsigned long>(wParam), static_cast<unsigned long long>(lParam));
     } else if (command == "find" && std::sscanf(line.c_str(), "%*s %255s", text) == 1) {
