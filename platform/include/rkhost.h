@@ -57,8 +57,11 @@ std::string rkHostPath(const std::string& path);
 /*
  * Foreign event loops: the descriptor becomes readable whenever this thread
  * has messages to dispatch; rkDispatchPendingMessages dispatches all of them
- * without blocking. The descriptor stays the same for the life of the
- * process; -1 when the desktop cannot be reached.
+ * without blocking (answering sends, dispatching the posts queued when it is
+ * called; a WM_QUIT from PostQuitMessage stays for GetMessageA/PeekMessageA).
+ * The descriptor stays the same for the life of the process; -1 only when
+ * it cannot be made. Without a reachable desktop it still serves the posts
+ * of this process.
  */
 int rkMessageEventFd();
 void rkDispatchPendingMessages();
