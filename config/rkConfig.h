@@ -60,12 +60,16 @@ void deleteConfigSection(const std::string& fileName, const std::string& section
 
 /* ---- Whole sections ---- */
 
-/* Adds the section's key lines to the map; keys already held stay. */
+/*
+ * Adds the section's key lines to the map; keys already held stay. Lines are
+ * read as the profile functions read them: blanks around a line, a section
+ * name, a key and a value do not count.
+ */
 void readSection(const std::string& path, const std::string& section, SettingsMap& settings);
 /* Replaces every occurrence of the section (appends it when missing). */
 void writeSection(const std::string& path, const std::string& section,
                   const SettingsMap& settings);
-/* Appends the file's section names to the list. */
+/* Appends the file's section names, in file order, to the list. */
 void listSections(const std::string& path, SectionList& sections);
 
 void readSystemSection(const std::string& fileName, const std::string& section,
