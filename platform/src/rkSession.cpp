@@ -378,35 +378,37 @@ void Session::closeConnection(const std::shared_ptr<Connection>& connection)
 }
 
 /*
- * While a frame waits for room on one socket, whatever the other processes
- * write is read into their buffers (not handled), so two processes writing
- * large frames to each other cannot block each other.
+ * While a frame waits for room on one socket, whatever the other side and
+ * the other processes write is read into their buffers (not handled), so
+ * two processes writing large frames to each other cannot block each other.
  */
 bool Session::waitWritableBuffering(int fd)
 {
     for (;;) {
-        std::vector<pollfd> watched{{fd, POLLOUT, 0}};
+        std::vector<pollfd> watched;
         std::vector<std::shared_ptr<Connection>> readers;
         for (auto& entry : connections_) {
-            if (entry.second->fd != fd) {
-                watched.push_back({entry.second->fd, POLLIN, 0});
-                readers.push_back(entry.second);
-            }
+            short events = entry.second->fd == fd ? POLLIN | POLLOUT : POLLIN;
+            watched.push_back({entry.second->fd, events, 0});
+            readers.push_back(entry.second);
         }
+        auto target = std::find_if(watched.begin(), watched.end(), [fd](const pollfd& entry) { return entry.fd == fd; });
+        if (target == watched.end())
+            return false;
         if (poll(watched.data(), watched.size(), -1) < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
-        for (size_t i = 1; i < watched.size(); ++i) {
-            if (watched[i].revents) {
-                readers[i - 1]->reader.fill(readers[i - 1]->fd);
-                unparsed_.insert(readers[i - 1]->id);
+        for (size_t i = 0; i < watched.size(); ++i) {
+            if (watched[i].revents & (POLLIN | POLLHUP | POLLERR)) {
+                readers[i]->reader.fill(readers[i]->fd);
+                unparsed_.insert(readers[i]->id);
             }
         }
-        if (watched[0].revents & POLLOUT)
+        if (target->revents & POLLOUT)
             return true;
-        if (watched[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+        if (target->revents & (POLLERR | POLLHUP | POLLNVAL))
             return false;
     }
 }

@@ -46,3 +46,21 @@ TEST_F(CopyDataRules, ReachesTheSendersOwnWindowThroughABroadcast)
     EXPECT_FALSE(sender.waitFor(expected).empty());
     EXPECT_FALSE(other.waitFor(expected).empty());
 }
+
+TEST_F(CopyDataRules, LargeBlocksSentBothWaysAtOnceOverOneConnectionDoNotDeadlock)
+{
+    AgentProcess& first = startAgent();
+    AgentProcess& second = startAgent();
+    long long firstWindow = createWindow(first, "First", false);
+    long long secondWindow = createWindow(second, "Second", false);
+    /* first connects to second; second then answers and sends over that same connection */
+    ASSERT_EQ(send(first, secondWindow, msgCallBack, firstWindow, 1), 1002);
+    const unsigned long size = 4ul * 1024ul * 1024ul;
+    std::vector<unsigned char> bytes = patternBytes(size);
+    long long expected = hashBytes(bytes.data(), bytes.size()) & 0x7fffffff;
+
+    first.write("copydata " + std::to_string(secondWindow) + " " + std::to_string(size) + " 1");
+    second.write("copydata " + std::to_string(firstWindow) + " " + std::to_string(size) + " 2");
+    EXPECT_EQ(numberIn(first.waitFor("result")), expected);
+    EXPECT_EQ(numberIn(second.waitFor("result")), expected);
+}
