@@ -167,7 +167,7 @@ Options:
                        exists and the loop runs
   --help               this text
 
-The live status line goes to stderr once a second (drivers, messages/s, bytes/s,
+The live status line goes to stderr once a second (devices, messages/s, bytes/s,
 malformed IR texts, bad frames). The human summary goes to stdout on exit.
 SIGINT/SIGTERM announce closing at once, then exit as with --seconds.
 

@@ -394,7 +394,7 @@ void kivStandin::showStatus()
     const double seconds = (now - m_lastStatusTick) / 1000.0;
     const hubCount& total = m_traffic.total();
     if (!m_options.quiet)
-        std::fprintf(stderr, "kivstandin: %zu drivers, %.0f msg/s, %.0f B/s, %llu malformed, %llu bad frames\n",
+        std::fprintf(stderr, "kivstandin: %zu devices, %.0f msg/s, %.0f B/s, %llu malformed, %llu bad frames\n",
                      m_drivers.size(), (total.messages - m_lastStatusCount.messages) / seconds,
                      (total.bytes - m_lastStatusCount.bytes) / seconds,
                      static_cast<unsigned long long>(m_traffic.malformed()),
