@@ -244,8 +244,6 @@ LRESULT testDriverWindow::handle(UINT message, WPARAM wParam, LPARAM lParam, boo
         seen.bytes.assign(payload, payload + 16);
     }
     m_seen.push_back(seen);
-    if (onMessage)
-        onMessage(message);
     const auto chosen = answers.find(message);
     return chosen != answers.end() ? chosen->second : (message == 2121 || message == 2189 ? 1 : 0);
 }

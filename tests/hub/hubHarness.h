@@ -37,7 +37,6 @@ public:
     childProcess& operator=(const childProcess&) = delete;
 
     void writeLine(const std::string& line);
-    void closeInput();
     // The first unread line of output that starts with prefix (earlier lines
     // are kept); empty when none came within the bound.
     std::string waitForLine(const std::string& prefix, int milliseconds = 10000);
@@ -109,7 +108,6 @@ public:
     const seenMessage* waitFor(UINT message, int milliseconds = 10000);
 
     std::map<UINT, LRESULT> answers; // what the window answers, by message
-    std::function<void(UINT)> onMessage;
     bool replied = false;
     unsigned replyResult = 0;
     HWND hubFromBroadcast = nullptr;
