@@ -90,6 +90,10 @@ std::string stationExecutable()
 bool spawnStation()
 {
     std::string program = stationExecutable();
+    if (access(program.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "rkwin: cannot start the window station %s: %s\n", program.c_str(), std::strerror(errno));
+        return false;
+    }
     pid_t child = fork();
     if (child < 0)
         return false;

@@ -251,3 +251,14 @@ TEST_F(MalformedFrames, CutOffMidFrameDoNotDisturbTheReceiver)
     for (const std::string& line : owner_->transcript())
         EXPECT_EQ(line.find("copydata"), std::string::npos) << line;
 }
+
+TEST_F(WindowStation, ThatCannotBeStartedFailsWindowCreationAndNothingElse)
+{
+    setenv("RK_WINSTATION", (desktop_.path() + "/missing-station").c_str(), 1);
+    AgentProcess& lonely = startAgent();
+    unsetenv("RK_WINSTATION");
+
+    EXPECT_EQ(createWindow(lonely, "Lonely"), 0);
+    EXPECT_EQ(lonely.askNumber("find Lonely", "found"), 0);
+    EXPECT_TRUE(lonely.settle());
+}
