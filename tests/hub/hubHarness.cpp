@@ -61,11 +61,6 @@ void childProcess::writeLine(const std::string& line)
     ASSERT_TRUE(m_process.writeInput(line + "\n"));
 }
 
-void childProcess::closeInput()
-{
-    m_process.closeInput();
-}
-
 void childProcess::readOutput()
 {
     m_partial += m_process.readOutput();
