@@ -330,7 +330,6 @@ bool Station::resolve(Client& client, const Frame& request)
     if (entry) {
         answer.window = handleOf(slot, *entry);
         answer.lParam = entry->pid;
-        answer.wParam = entry->topLevel;
     }
     return reply(client, answer);
 }
