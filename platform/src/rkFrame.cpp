@@ -131,6 +131,8 @@ std::vector<char> encodeNames(const char* first, const char* second)
 
 bool decodeNames(const std::vector<char>& payload, std::string& first, std::string& second)
 {
+    if (payload.empty())
+        return false;
     const char* begin = payload.data();
     const char* end = begin + payload.size();
     const char* firstEnd = static_cast<const char*>(std::memchr(begin, '\0', payload.size()));
