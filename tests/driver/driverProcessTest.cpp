@@ -4,11 +4,11 @@
 #include "driverTestSupport.h"
 #include "processSupport.h"
 #include "telmwm32.h"
+#include "testHost.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -23,16 +23,16 @@ protected:
     void SetUp() override
     {
         // The test driver inherits this workstation.
-        setenv("RK_ROOT", desktop.directory().c_str(), 1);
-        setenv("RK_SYSTEM", "sys", 1);
-        setenv("RK_WORKSTATION", "12", 1);
+        setEnvironment("RK_ROOT", desktop.directory());
+        setEnvironment("RK_SYSTEM", "sys");
+        setEnvironment("RK_WORKSTATION", "12");
     }
 
     void TearDown() override
     {
-        unsetenv("RK_ROOT");
-        unsetenv("RK_SYSTEM");
-        unsetenv("RK_WORKSTATION");
+        unsetEnvironment("RK_ROOT");
+        unsetEnvironment("RK_SYSTEM");
+        unsetEnvironment("RK_WORKSTATION");
     }
 
     std::string capture() const { return desktop.file("capture.txt"); }
@@ -256,7 +256,7 @@ TEST_P(driverProcessInMode, leavesTheHubItsDeviceFreeWhenKilled)
     hubProgram hub(desktop);
     auto driver = std::make_unique<driverProgram>(desktop);
     ASSERT_EQ(driver->command(connect(5)), "ok connect 0");
-    driver->kill(SIGKILL);
+    driver->kill();
     driver->waitForExit();
     EXPECT_TRUE(hub.waitForDriverCount(0, 5000));
     driver = std::make_unique<driverProgram>(desktop);
@@ -269,7 +269,7 @@ TEST_P(driverProcessInMode, sendsPromptlyReturnZeroOnceTheHubIsKilled)
     driverProgram driver(desktop);
     ASSERT_EQ(driver.command(connect(5)), "ok connect 0");
     ASSERT_EQ(driver.command("command IR 5 1 'x' 0"), "ok command 1");
-    hub->kill(SIGKILL);
+    hub->kill();
     hub->waitForExit();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(driver.command("ir 20 10"), "ok ir 20 20");
@@ -356,7 +356,7 @@ TEST_F(relayPeerProcess, carriesTextsAcrossProcesses)
 TEST_F(relayPeerProcess, returnsZeroRatherThanAnEarlierResultWhenTheDriverHasDied)
 {
     ASSERT_EQ(relaySend(peer->handle(), driverWindow, 2181, 0, 0, 0, 0), 1u);
-    driver->kill(SIGKILL);
+    driver->kill();
     driver->waitForExit();
     std::vector<char> buffer(RELAY_TEXT_BYTES, '\0');
     std::strcpy(buffer.data(), "mine");

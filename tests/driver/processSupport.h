@@ -4,14 +4,13 @@
 #define DRIVER_PROCESS_SUPPORT_H
 
 #include "rkwin.h"
+#include "testProcess.h"
 
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 class scopedDesktop;
 
-std::string besideThisProgram(const std::string& name);
 std::string readWholeFile(const std::string& path);
 
 // A child process with pipes to its standard input and output.
@@ -19,7 +18,7 @@ class runningProgram {
 public:
     runningProgram(const std::string& program, const std::vector<std::string>& arguments,
                    const std::string& stderrFile);
-    virtual ~runningProgram();
+    virtual ~runningProgram() = default;
     runningProgram(const runningProgram&) = delete;
     runningProgram& operator=(const runningProgram&) = delete;
 
@@ -36,14 +35,15 @@ public:
     std::vector<std::string> lastDetails(const std::string& prefix) const;
     // The exit code, or -1 when the process did not end within the bound.
     int waitForExit(int milliseconds = 10000);
-    void kill(int signalNumber);
+    void kill();
 
 private:
+    // Takes the output that has come; waits up to the bound when none has.
     void readOutput(int milliseconds);
+    std::string waitForLineWhere(bool (*wanted)(const std::string&, const std::string&), const std::string& prefix,
+                                 int milliseconds);
 
-    pid_t pid = -1;
-    int input = -1;
-    int output = -1;
+    testProcess process;
     std::string partial;
     std::vector<std::string> lines;
     size_t taken = 0;

@@ -28,15 +28,12 @@
  */
 #include "rkDriver.h"
 #include "rkhost.h"
+#include "testDriverLoop.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
-#include <poll.h>
 #include <sstream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -104,7 +101,7 @@ bool commandReader::run(const std::string& line)
         return true;
     if (word == "quit")
         return false;
-    if (!driver && word != "quit") {
+    if (!driver) {
         writeLine("error " + word + " no driver");
         return true;
     }
@@ -176,25 +173,6 @@ std::string commandReader::execute(const std::string& word, std::istringstream& 
     return "error " + word + " unknown command or bad arguments";
 }
 
-// Reads whole lines from standard input; false at its end.
-bool readLines(std::string& pending, commandReader& reader)
-{
-    char chunk[4096];
-    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
-    if (got < 0)
-        return errno == EINTR || errno == EAGAIN;
-    if (got == 0)
-        return false;
-    pending.append(chunk, static_cast<size_t>(got));
-    for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
-        const std::string line = pending.substr(0, end);
-        pending.erase(0, end + 1);
-        if (!reader.run(line))
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 int main()
@@ -202,14 +180,6 @@ int main()
     rkSetDebugSink(writeDebug, nullptr);
     commandReader reader;
     writeLine("ready");
-    std::string pending;
-    for (;;) {
-        pollfd events[2] = {{STDIN_FILENO, POLLIN, 0}, {rkMessageEventFd(), POLLIN, 0}};
-        if (poll(events, events[1].fd >= 0 ? 2 : 1, -1) < 0 && errno != EINTR)
-            return 1;
-        rkDispatchPendingMessages();
-        if ((events[0].revents & (POLLIN | POLLHUP)) != 0 && !readLines(pending, reader))
-            break;
-    }
+    runCommandLoop([&](const std::string& line) { return reader.run(line); });
     return 0;
 }
