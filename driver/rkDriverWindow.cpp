@@ -7,7 +7,6 @@
 #include "telmif32.h"
 #include "telmwm32.h"
 
-#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>

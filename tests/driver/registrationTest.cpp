@@ -237,9 +237,11 @@ TEST_F(registration, tellsKivTheStateItSets)
 TEST_F(registration, appliesAPreferenceAsTheStateItWants)
 {
     driver->connect(5, 1, 0);
+    EXPECT_EQ(driver->getPreference(), 1);
     driver->setPreference(2, true);
     EXPECT_EQ(driver->getState(), 1);
     driver->setPreference(1, false);
+    EXPECT_EQ(driver->getPreference(), 1);
     EXPECT_EQ(driver->getState(), 1);
     driver->setPreference(1, true);
     EXPECT_EQ(driver->getState(), 2);
