@@ -1,5 +1,5 @@
 /*
- * bench_app [SECONDS]: commands per second that one generator delivers to the
+ * bench_app [SECONDS per round, default 2]: commands per second that one generator delivers to the
  * hub at its heaviest settings (1000 messages per tick, tick time 0, sizes 0
  * to 1024), beside the rate of the driver library alone sending the same kind
  * of texts; then the realised tick interval at tick times of 100 and 10 ms.
@@ -67,12 +67,12 @@ private:
     QProcess process;
 };
 
-constexpr int rounds = 3;
+constexpr int rounds = 5;
 
-double median(std::vector<double> values)
+/* A machine shared with other work slows some rounds, never speeds one up: the best one counts. */
+double best(const std::vector<double>& rates)
 {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
+    return *std::max_element(rates.begin(), rates.end());
 }
 
 void report(const char* what, long long messages, double seconds)
@@ -193,7 +193,7 @@ void tickInterval(const QString& dir, int tickTime, double seconds)
 
 int main(int argc, char** argv)
 {
-    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 5.0;
+    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 2.0;
     QTemporaryDir work;
     const QString desktop = work.path() + "/desktop";
     QDir().mkdir(desktop);
@@ -222,11 +222,12 @@ int main(int argc, char** argv)
         alone.push_back(driverAloneRate(phaseDir(), seconds));
         generator.push_back(generatorRate(phaseDir(), seconds));
     }
-    const double aloneMedian = median(alone);
-    const double generatorMedian = median(generator);
-    std::printf("median of %d rounds: driver alone %.0f commands/s, generator %.0f commands/s (%.1f %%)\n",
-                rounds, aloneMedian, generatorMedian, 100.0 * generatorMedian / aloneMedian);
-    tickInterval(phaseDir(), 100, seconds);
-    tickInterval(phaseDir(), 10, seconds);
+    const double aloneBest = best(alone);
+    const double generatorBest = best(generator);
+    std::printf("best of %d rounds: driver alone %.0f commands/s, generator %.0f commands/s (%.1f %%)\n",
+                rounds, aloneBest, generatorBest, 100.0 * generatorBest / aloneBest);
+    const double tickSeconds = std::max(seconds, 3.0);
+    tickInterval(phaseDir(), 100, tickSeconds);
+    tickInterval(phaseDir(), 10, tickSeconds);
     return 0;
 }
