@@ -13,12 +13,18 @@ export WINEPREFIX=$scratch/prefix
 export WINEDEBUG=-all
 # No Mono or Gecko: nothing here needs them and their installers would wait.
 export WINEDLLOVERRIDES="mscoree,mshtml="
+wineserver=/usr/lib/wine/wineserver
 cleanup() {
-  /usr/lib/wine/wineserver -k 2>/dev/null || true
+  "$wineserver" -k 2>/dev/null || true
   rm -rf "$scratch"
 }
 trap cleanup EXIT
 
-# Top-level windows need a graphics driver; the null driver needs no display.
-/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null
+# One server for the whole run, with the prefix's services started here:
+# started by a test instead, they would hold its output pipe open and CTest
+# would wait for them. Top-level windows need a graphics driver; the null
+# driver needs no display.
+mkdir -p "$WINEPREFIX"
+"$wineserver" -p
+/usr/lib/wine/wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
 ctest --preset mingw --parallel "$(nproc)"
