@@ -40,8 +40,7 @@ const std::vector<ReadCase> readCases = {
     {"BlanksAroundKeyAndValue", "[Sec]\n  key  =  value  \n", "Sec", "key", "dflt", 64, "value", 5},
     {"TabsAroundValue", "[Sec]\nkey=\tvalue\t\n", "Sec", "key", "dflt", 64, "value", 5},
     {"BlanksInsideValueKept", "[Sec]\nkey=a  b\n", "Sec", "key", "dflt", 64, "a  b", 4},
-    {"BlanksInsideSectionBrackets", "[ Sec ]\nkey=value\n", "Sec", "key", "dflt", 64, "value", 5,
-     "keeps the blanks inside the brackets in the section name"},
+    {"BlanksInsideSectionBrackets", "[ Sec ]\nkey=value\n", "Sec", "key", "dflt", 64, "value", 5},
     {"BlanksBeforeSectionHeader", "  [Sec]\nkey=value\n", "Sec", "key", "dflt", 64, "value", 5},
     {"KeyWithInnerBlank", "[Sec]\nmy key=v\n", "Sec", "my key", "dflt", 64, "v", 1},
     {"ValueHoldingEquals", "[Sec]\nkey=a=b\n", "Sec", "key", "dflt", 64, "a=b", 3},
@@ -69,6 +68,11 @@ const std::vector<ReadCase> readCases = {
     {"KeyListOfSection", twoSections, "Sec", nullptr, "dflt", 64, std::string("a\0B\0", 4), 4},
     {"KeyListCutToBuffer", twoSections, "Sec", nullptr, "dflt", 4, std::string("a\0", 2), 2},
     {"SectionList", twoSections, nullptr, nullptr, "dflt", 64, std::string("Sec\0Other\0", 10), 10},
+    {"RemarkKeyLeftOutOfKeyList", "[Sec]\n;note=1\na=2\n", "Sec", nullptr, "dflt", 64, std::string("a\0", 2), 2},
+    {"RemarkKeyReadByName", "[Sec]\n;note=1\n", "Sec", ";note", "dflt", 64, "1", 1},
+    {"LineWithoutEqualsLeftOutOfKeyList", "[Sec]\nbare\na=1\n", "Sec", nullptr, "dflt", 64, std::string("a\0", 2), 2},
+    {"LineWithoutEqualsIsNoKey", "[Sec]\nbare\n", "Sec", "bare", "dflt", 64, "dflt", 4},
+    {"KeyListOfMissingSectionIsTheDefault", twoSections, "Nowhere", nullptr, "dflt", 64, "dflt", 4},
 };
 
 class ProfileStringRead : public ProfileFiles, public testing::WithParamInterface<ReadCase> {};
