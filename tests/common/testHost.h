@@ -12,6 +12,10 @@
 // A new, empty directory under the host's temporary directory; its path.
 std::string makeScratchDirectory(const std::string& stem);
 
+// True when the Win32 functions are Wine's: where Wine is known to stray
+// from Windows, a test can say so instead of failing.
+bool runningOnWine();
+
 // Changes this process's environment, which the processes it starts inherit.
 void setEnvironment(const char* name, const std::string& value);
 void unsetEnvironment(const char* name);

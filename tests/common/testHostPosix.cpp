@@ -16,6 +16,11 @@ std::string makeScratchDirectory(const std::string& stem)
     return pattern;
 }
 
+bool runningOnWine()
+{
+    return false;
+}
+
 void setEnvironment(const char* name, const std::string& value)
 {
     setenv(name, value.c_str(), 1);

@@ -21,6 +21,12 @@ std::string makeScratchDirectory(const std::string& stem)
     throw std::runtime_error("cannot make a scratch directory");
 }
 
+bool runningOnWine()
+{
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void setEnvironment(const char* name, const std::string& value)
 {
     _putenv_s(name, value.c_str());
