@@ -99,6 +99,13 @@ typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
 
+/* InSendMessageEx */
+#define ISMEX_NOSEND 0x00000000
+#define ISMEX_SEND 0x00000001
+#define ISMEX_NOTIFY 0x00000002
+#define ISMEX_CALLBACK 0x00000004
+#define ISMEX_REPLIED 0x00000008
+
 /* MessageBox */
 #define MB_OK 0x00000000L
 #define MB_ICONHAND 0x00000010L
@@ -212,6 +219,8 @@ DWORD WINAPI GetWindowThreadProcessId(HWND window, DWORD* processId);
 /* Messages */
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI InSendMessage(void);
+DWORD WINAPI InSendMessageEx(LPVOID reserved);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT removeMsg);
 BOOL WINAPI TranslateMessage(const MSG* msg);

@@ -8,6 +8,10 @@
  * ones are queued. WM_QUIT is never queued: PostQuitMessage raises a flag
  * that GetMessageA and PeekMessageA report once the queue holds nothing
  * else; rkDispatchPendingMessages leaves it for them.
+ *
+ * InSendMessageEx tells a procedure whether another process sent the
+ * message it handles; what this thread sends or dispatches itself, even
+ * nested inside such a message, counts as not sent.
  */
 #include <cstring>
 #include <sys/types.h>
@@ -38,7 +42,7 @@ LRESULT callLocal(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
     rkwin::Window* window = Session::instance().localWindow(handle);
     if (!window)
         return 0;
-    return window->windowClass->procedure(rkwin::toHwnd(window->handle), message, wParam, lParam);
+    return rkwin::callProcedure(*window, message, wParam, lParam, ISMEX_NOSEND);
 }
 
 /* The windows a broadcast reaches, taken once at its start. */
@@ -247,6 +251,16 @@ LRESULT WINAPI DispatchMessageA(const MSG* message)
     if (!message || !message->hwnd)
         return 0;
     return callLocal(rkwin::handleValue(message->hwnd), message->message, message->wParam, message->lParam);
+}
+
+BOOL WINAPI InSendMessage(void)
+{
+    return (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_REPLIED)) == ISMEX_SEND;
+}
+
+DWORD WINAPI InSendMessageEx(LPVOID)
+{
+    return Session::instance().sendFlags;
 }
 
 void WINAPI PostQuitMessage(int exitCode)

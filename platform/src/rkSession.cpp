@@ -79,6 +79,16 @@ std::string classKey(const char* name)
     return key;
 }
 
+LRESULT callProcedure(const Window& window, UINT message, WPARAM wParam, LPARAM lParam, DWORD sendFlags)
+{
+    Session& session = Session::instance();
+    const DWORD outer = session.sendFlags;
+    session.sendFlags = sendFlags;
+    const LRESULT result = window.windowClass->procedure(toHwnd(window.handle), message, wParam, lParam);
+    session.sendFlags = outer;
+    return result;
+}
+
 Session& Session::instance()
 {
     /* Never destroyed: window procedures may still run while statics go away at exit. */
@@ -457,7 +467,9 @@ void Session::watchWrites(Connection& connection, bool wanted)
     if (connection.watchingWrites == wanted)
         return;
     epoll_event event{};
-    event.events = wanted ? EPOLLIN | EPOLLOUT : EPOLLIN;
+    event.events = EPOLLIN;
+    if (wanted)
+        event.events |= EPOLLOUT;
     event.data.u64 = connection.id;
     if (epoll_ctl(innerEpoll_, EPOLL_CTL_MOD, connection.fd, &event) == 0)
         connection.watchingWrites = wanted;
@@ -599,17 +611,15 @@ void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& f
     answer.sequence = frame.header.sequence;
     answer.status = static_cast<uint16_t>(Status::NoWindow);
     if (Window* window = exactLocalWindow(frame.header.window)) {
-        WNDPROC procedure = window->windowClass->procedure;
-        HWND hwnd = toHwnd(window->handle);
+        const auto wParam = static_cast<WPARAM>(frame.header.wParam);
         LRESULT result;
         if (frame.header.message == WM_COPYDATA) {
             COPYDATASTRUCT copy{static_cast<ULONG_PTR>(frame.header.lParam), frame.header.length,
                                 frame.payload.empty() ? nullptr : frame.payload.data()};
-            result = procedure(hwnd, WM_COPYDATA, static_cast<WPARAM>(frame.header.wParam),
-                               reinterpret_cast<LPARAM>(&copy));
+            result = callProcedure(*window, WM_COPYDATA, wParam, reinterpret_cast<LPARAM>(&copy), ISMEX_SEND);
         } else {
-            result = procedure(hwnd, frame.header.message, static_cast<WPARAM>(frame.header.wParam),
-                               static_cast<LPARAM>(frame.header.lParam));
+            result = callProcedure(*window, frame.header.message, wParam, static_cast<LPARAM>(frame.header.lParam),
+                                   ISMEX_SEND);
         }
         answer.status = static_cast<uint16_t>(Status::Ok);
         answer.lParam = result;

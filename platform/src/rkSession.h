@@ -76,6 +76,14 @@ inline bool isSlotOnly(uint32_t handle) { return (handle >> 16) == 0 || (handle 
 
 constexpr uint32_t broadcastHandle = 0xffff;
 
+/*
+ * Calls the procedure of a window of this process. Until it returns,
+ * InSendMessageEx answers sendFlags: ISMEX_SEND for a message that another
+ * process sent, ISMEX_NOSEND for one of this thread. Calls nest; each
+ * leaves the outer one's answer as it found it.
+ */
+LRESULT callProcedure(const Window& window, UINT message, WPARAM wParam, LPARAM lParam, DWORD sendFlags);
+
 class Session {
 public:
     static Session& instance();
@@ -99,6 +107,9 @@ public:
     SendOutcome sendRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam);
     /* Never waits for the receiver; false with the last error set when the post is lost. */
     bool postRemote(const Target& target, UINT message, WPARAM wParam, LPARAM lParam);
+
+    /* How the message that the innermost procedure call handles came */
+    DWORD sendFlags = ISMEX_NOSEND;
 
     /* The posted-message queue and the quit flag */
     std::deque<MSG> posted;

@@ -26,7 +26,7 @@ LRESULT callProcedure(uint32_t handle, UINT message, WPARAM wParam, LPARAM lPara
     Window* window = Session::instance().exactLocalWindow(handle);
     if (!window)
         return 0;
-    return window->windowClass->procedure(rkwin::toHwnd(handle), message, wParam, lParam);
+    return rkwin::callProcedure(*window, message, wParam, lParam, ISMEX_NOSEND);
 }
 
 void releaseWindow(uint32_t handle)

@@ -18,6 +18,8 @@ enum : unsigned {
     msgSent = 0x8007,
     msgForward = 0x8009,      /* sends msgCallBack(wParam, 20) to window lParam */
     msgCount = 0x800A,        /* counted quietly: the agent's "count" command tells how many came */
+    msgAskOrigin = 0x800B,    /* says "insend FLAGS BOOL" from InSendMessageEx and InSendMessage, answers FLAGS */
+    msgAskThrough = 0x800C,   /* sends msgAskOrigin to window wParam, then says "after FLAGS BOOL"; answers that send */
     msgRegistered = 0xC123,   /* a registered message: broadcast */
 };
 

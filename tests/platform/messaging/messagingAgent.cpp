@@ -83,6 +83,14 @@ LRESULT onCopyData(const COPYDATASTRUCT* copy)
     return hash & 0x7fffffff;
 }
 
+/* How the message being handled came, as the procedure itself sees it. */
+LRESULT tellOrigin(const char* prefix)
+{
+    const DWORD flags = InSendMessageEx(nullptr);
+    say("%s %lu %d", prefix, static_cast<unsigned long>(flags), InSendMessage());
+    return static_cast<LRESULT>(flags);
+}
+
 void holdUntilReleased()
 {
     say("holding");
@@ -126,6 +134,13 @@ LRESULT CALLBACK agentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         return 7;
     case msgForward:
         return SendMessageA(asWindow(static_cast<uintptr_t>(lParam)), msgCallBack, wParam, 20);
+    case msgAskOrigin:
+        return tellOrigin("insend");
+    case msgAskThrough: {
+        const LRESULT inner = SendMessageA(asWindow(wParam), msgAskOrigin, 0, 0);
+        tellOrigin("after");
+        return inner;
+    }
     case WM_CLOSE:
         return DefWindowProcA(window, message, wParam, lParam);
     default:
@@ -199,6 +214,8 @@ void runCommand(const std::string& line)
         say("found %llu", asNumber(FindWindowA(text, nullptr)));
     } else if (command == "iswindow" && std::sscanf(line.c_str(), "%*s %llu", &window) == 1) {
         say("iswindow %d", IsWindow(asWindow(window)));
+    } else if (command == "insend") {
+        tellOrigin("insend");
     } else if (command == "ping") {
         say("pong");
     } else if (command == "exit") {
