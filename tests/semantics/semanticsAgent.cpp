@@ -66,7 +66,9 @@ LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lPar
             " " + std::to_string(lParam));
     if (message == msgDouble)
         return lParam * 2;
-    if (message == msgNested)
+    if (message == msgPostThenNest)
+        PostMessageA(reinterpret_cast<HWND>(wParam), msgPosted, 0, 0);
+    if (message == msgNested || message == msgPostThenNest)
         return SendMessageA(reinterpret_cast<HWND>(wParam), msgNestedReply, static_cast<WPARAM>(lParam), 0) + 1;
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -14,6 +14,9 @@ const UINT msgDouble = 0xC300;
 // window in wParam and answers that answer + 1.
 const UINT msgNested = 0xC200;
 const UINT msgNestedReply = 0xC201;
+// As msgNested, but first posts msgPosted to the window in wParam.
+const UINT msgPostThenNest = 0xC202;
+const UINT msgPosted = 0xC203;
 // Broadcast probes: each window reports them.
 const UINT msgRegisteredProbe = 0xC400;
 const UINT msgUserProbe = WM_USER + 5;

@@ -56,6 +56,8 @@ public:
 private:
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     {
+        if (message == msgPosted)
+            received().push_back(message);
         if (message == msgNestedReply) {
             received().push_back(message);
             return static_cast<LRESULT>(wParam) + 100;
@@ -245,6 +247,29 @@ TEST_F(WindowMessages, ASendBackFromTheReceiverIsDispatchedWhileTheSenderWaits)
 {
     EXPECT_EQ(SendMessageA(agentTop, msgNested, reinterpret_cast<WPARAM>(own->handle), 5), 106);
     EXPECT_EQ(ownWindow::received(), std::vector<UINT>{msgNestedReply});
+}
+
+TEST_F(WindowMessages, APostFromTheReceiverWaitsUntilTheSendHasReturned)
+{
+    EXPECT_EQ(SendMessageA(agentTop, msgPostThenNest, reinterpret_cast<WPARAM>(own->handle), 1), 102);
+    EXPECT_EQ(ownWindow::received(), std::vector<UINT>{msgNestedReply});
+
+    EXPECT_TRUE(pumpMessagesUntil([] { return ownWindow::received().size() == 2; }));
+    EXPECT_EQ(ownWindow::received(), (std::vector<UINT>{msgNestedReply, msgPosted}));
+}
+
+TEST_F(WindowMessages, TheWindowNamesTheProcessThatOwnsIt)
+{
+    DWORD owner = 0;
+
+    EXPECT_NE(GetWindowThreadProcessId(agentHidden, &owner), 0u);
+    EXPECT_EQ(owner, agent->id());
+}
+
+TEST_F(WindowMessages, TheBroadcastHandleIsNoWindow)
+{
+    EXPECT_FALSE(IsWindow(HWND_BROADCAST));
+    EXPECT_FALSE(IsWindow(nullptr));
 }
 
 TEST_F(WindowMessages, SendToADestroyedWindowAnswersZero)
