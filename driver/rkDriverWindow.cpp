@@ -20,15 +20,18 @@ const char fieldQuote = '\'';
 
 /*
  * How many bytes may be read at a message's lParam: within the relay's
- * buffer for a relayed text; none for a value that another process sent
- * in place of a pointer; unbounded for a pointer of this process, whose
- * sender vouches for it.
+ * buffer for a relayed text; none when another process sent the message
+ * straight to the window, since its lParam is an address over there (or
+ * a hostile value) and reading it could bring the driver down; unbounded
+ * for a pointer of this thread, whose sender vouches for it.
  */
 size_t readableRoom(HWND window, UINT message, LPARAM lParam)
 {
     if (relayDelivering(window, message, lParam))
         return relayTextRoom(reinterpret_cast<const void*>(lParam));
-    return lParam == 0 ? 0 : SIZE_MAX;
+    if (lParam == 0 || (InSendMessageEx(nullptr) & ISMEX_SEND) != 0)
+        return 0;
+    return SIZE_MAX;
 }
 
 /* Messages whose lParam points to a structure that only the system builds. */

@@ -388,6 +388,22 @@ TEST_F(relayPeerProcess, survivesMalformedAndOversizedFrames)
     EXPECT_EQ(driver->command("status"), "ok status 1 2 5 1");
 }
 
+TEST_F(relayPeerProcess, ignoresPointerMessagesSentStraightFromAnotherProcess)
+{
+    // Addresses in this process, or no addresses at all: the driver must not read them.
+    const char local[] = "NS 5 0 'mine' 7 a b";
+    for (const LPARAM bogus : {LPARAM{16}, reinterpret_cast<LPARAM>(local)}) {
+        EXPECT_EQ(SendMessageA(driverWindow, 2121, 0, bogus), 0);
+        EXPECT_EQ(SendMessageA(driverWindow, 2189, 3, bogus), 0);
+        EXPECT_EQ(SendMessageA(driverWindow, 49854, 0, bogus), 0);
+    }
+    EXPECT_EQ(relayText(2189, "relayed after"), 1u);
+    EXPECT_EQ(driver->waitForLine("onTextMessage"), "onTextMessage relayed after");
+    EXPECT_TRUE(driver->linesStartingWith("onNSMessage").empty());
+    EXPECT_TRUE(driver->linesStartingWith("onDatabaseChange").empty());
+    EXPECT_EQ(driver->command("status"), "ok status 1 2 5 1");
+}
+
 TEST_F(relayPeerProcess, takesAnOversizedTextWhole)
 {
     const std::string huge(1 << 20, 'h');
