@@ -32,6 +32,7 @@ constexpr UINT msgClosing = 2175;
 constexpr UINT msgWrapped = 2074;
 
 constexpr unsigned malformedShownMax = 100;
+constexpr DWORD sweepMilliseconds = 250;
 
 bool isCommandTextMessage(unsigned message)
 {
@@ -136,6 +137,7 @@ bool kivStandin::start()
     }
     m_startTick = GetTickCount();
     m_lastStatusTick = m_startTick;
+    m_lastSweepTick = m_startTick;
     if (!m_options.readyFile.empty() && !writeFileAtomically(m_options.readyFile, handleText(m_window) + "\n")) {
         std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.readyFile.c_str());
         return false;
@@ -273,7 +275,9 @@ LRESULT kivStandin::onCopyData(HWND sender, const COPYDATASTRUCT* copyData)
 LRESULT kivStandin::onRelayRequest(HWND sender, const hubFrame& frame)
 {
     const LRESULT result = onCarried(frame);
-    if (sender == nullptr || !IsWindow(sender))
+    // A sender that is no window (any more) makes the reply fail at once;
+    // asking first would cost a second round trip per request.
+    if (sender == nullptr)
         return 1;
     char number[relayNumericSize];
     COPYDATASTRUCT reply;
@@ -372,8 +376,13 @@ void kivStandin::requestClose()
 
 void kivStandin::tick()
 {
-    freeDeadDrivers();
     const DWORD now = GetTickCount();
+    // Asking after every wakeup whether each driver's window still exists
+    // would cost a round trip per driver and message under load.
+    if (now - m_lastSweepTick >= sweepMilliseconds) {
+        m_lastSweepTick = now;
+        freeDeadDrivers();
+    }
     if (now - m_lastStatusTick >= 1000)
         showStatus();
     if (!m_closing && m_options.seconds && elapsedSeconds() >= *m_options.seconds)

@@ -26,7 +26,9 @@ public:
 
     LRESULT handleMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void runCommand(const std::string& line);
-    // Called at least four times a second by the loop.
+    // Called at least four times a second by the loop, and after every
+    // wakeup; drivers whose window has gone are freed on the first call
+    // each 250 ms.
     void tick();
     // SIGINT, SIGTERM: announce closing now, then wait for the drivers.
     void requestClose();
@@ -80,6 +82,7 @@ private:
     std::FILE* m_capture = nullptr;
     DWORD m_startTick = 0;
     DWORD m_lastStatusTick = 0;
+    DWORD m_lastSweepTick = 0;
     hubCount m_lastStatusCount;
     bool m_closing = false;
     DWORD m_closingTick = 0;

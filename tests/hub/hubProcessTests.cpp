@@ -171,6 +171,38 @@ TEST_F(KivStandIn, FreesTheDeviceOfADriverWhoseProcessDied)
     EXPECT_TRUE(pumpUntil([&] { return driver.registerAt(hub->window(), 9, 1) == 0; }));
 }
 
+TEST_F(KivStandIn, FreesTheDeviceOfADriverWhoseWindowWasDestroyed)
+{
+    startHub();
+    auto gone = std::make_unique<testDriverWindow>();
+    ASSERT_EQ(gone->registerAt(hub->window(), 9, 1), 0);
+    gone.reset();
+    EXPECT_TRUE(pumpUntil([&] { return hub->status().empty(); }));
+}
+
+TEST_F(KivStandIn, TakesARelayRequestWhoseSenderIsNoWindowWithoutReplying)
+{
+    startHub({"--summary", summaryPath()});
+    testDriverWindow driver;
+    ASSERT_EQ(driver.registerAt(hub->window(), 3, 1), 0);
+    HWND destroyed;
+    {
+        const testDriverWindow gone;
+        destroyed = gone.handle();
+    }
+    std::vector<char> text(512, '\0');
+    std::strcpy(text.data(), "IR 3 1 'x' 0");
+    COPYDATASTRUCT request{2187u << 16, static_cast<DWORD>(text.size()), text.data()};
+    for (HWND sender : {destroyed, reinterpret_cast<HWND>(static_cast<std::uintptr_t>(0x00070042))})
+        EXPECT_EQ(driver.send(hub->window(), WM_COPYDATA, reinterpret_cast<WPARAM>(sender),
+                              reinterpret_cast<LPARAM>(&request)),
+                  1);
+    EXPECT_FALSE(driver.replied);
+    EXPECT_EQ(driver.relayText(hub->window(), 2187, "IR 3 2 'y' 0"), 1);
+    EXPECT_TRUE(driver.replied) << "a sender that is a window still gets the reply";
+    EXPECT_EQ(jsonNumber(quitWithSummary(), "messages"), 3);
+}
+
 TEST_F(KivStandIn, HoldsTheDriverStateAsSet)
 {
     startHub();
