@@ -11,6 +11,8 @@ cmake --build --preset mingw --parallel "$(nproc)"
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/rk-wine.XXXXXX")
 export WINEPREFIX=$scratch/prefix
 export WINEDEBUG=-all
+# The prefix's drive C is the tests' own: they may write c:\telm_config.ini.
+export RK_TEST_OWNS_DRIVE_C=1
 # No Mono or Gecko: nothing here needs them and their installers would wait.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 wineserver=/usr/lib/wine/wineserver

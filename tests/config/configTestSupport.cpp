@@ -68,6 +68,10 @@ void ConfigTest::TearDown()
     std::error_code ignored;
     if (!testDirectory.empty())
         fs::remove_all(testDirectory, ignored);
+#ifdef _WIN32
+    if (fallbackFileIsPrivate)
+        fs::remove("c:\\telm_config.ini", ignored);
+#endif
 }
 
 std::string ConfigTest::place(const std::string& relative) const
