@@ -196,6 +196,15 @@ TEST_F(WindowMessages, BroadcastInTheRegisteredRangeReachesEveryTopLevelWindowOn
     EXPECT_EQ(ownWindow::received(), std::vector<UINT>{msgRegisteredProbe}) << "the sender's own window too";
 }
 
+TEST_F(WindowMessages, PostedBroadcastReachesEveryTopLevelWindowOnly)
+{
+    EXPECT_TRUE(PostMessageA(HWND_BROADCAST, msgRegisteredProbe, 11, 12));
+
+    EXPECT_EQ(waitForLine("got "), got("top", msgRegisteredProbe, 11, 12));
+    EXPECT_TRUE(pumpMessagesUntil([] { return !ownWindow::received().empty(); }));
+    EXPECT_FALSE(agentSaid(got("hidden", msgRegisteredProbe, 11, 12)));
+}
+
 TEST_F(WindowMessages, BroadcastOfASystemMessageReachesTopLevelWindows)
 {
     SendMessageA(HWND_BROADCAST, WM_NULL, nullProbeMark, 3);
@@ -224,6 +233,17 @@ TEST_F(WindowMessages, CopyDataCarriesTagSizeAndBytesAndTheReceiverWritesOnlyIts
               copyDataAnswerBase + 6);
     EXPECT_TRUE(agentSaid("copydata top 4660 6 hello"));
     EXPECT_STREQ(bytes, "hello");
+}
+
+TEST_F(WindowMessages, CopyDataOfAMegabyteArrivesWhole)
+{
+    std::vector<char> block(1 << 20, '\0');
+    std::memcpy(block.data(), "big", 3);
+    COPYDATASTRUCT copy = {9, static_cast<DWORD>(block.size()), block.data()};
+
+    EXPECT_EQ(SendMessageA(agentTop, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy)),
+              copyDataAnswerBase + (1 << 20));
+    EXPECT_TRUE(agentSaid("copydata top 9 1048576 big"));
 }
 
 TEST_F(WindowMessages, CopyDataOfNoBytesArrivesEmpty)
@@ -278,7 +298,12 @@ TEST_F(WindowMessages, SendToADestroyedWindowAnswersZero)
     ASSERT_EQ(waitForLine("destroyed"), "destroyed");
 
     EXPECT_FALSE(IsWindow(agentTop));
+    SetLastError(0);
     EXPECT_EQ(SendMessageA(agentTop, msgDouble, 0, 5), 0);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+    SetLastError(0);
+    EXPECT_FALSE(PostMessageA(agentTop, msgDouble, 0, 5));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
     EXPECT_EQ(FindWindowA(topClassName, nullptr), nullptr);
 }
 
