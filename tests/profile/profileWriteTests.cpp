@@ -52,6 +52,10 @@ const std::vector<WriteCase> writeCases = {
     {"CrLfFileStaysReadable", "[Sec]\r\na=1\r\n[Other]\r\nc=3\r\n", "Sec", "b", "2",
      {{"Sec", "a", "1"}, {"Sec", "b", "2"}, {"Other", "c", "3"}}},
     {"FileWithoutFinalLineEnd", "[Sec]\na=1", "Sec", "b", "2", {{"Sec", "a", "1"}, {"Sec", "b", "2"}}},
+    {"FindsASectionWithBlanksInsideItsBrackets", "[ Sec ]\na=1\n", "Sec", "b", "2",
+     {{"Sec", "a", "1"}, {"Sec", "b", "2"}}},
+    {"ReplacesAKeyWithBlanksAroundIt", "[Sec]\n  a  =  1  \nb=2\n", "Sec", "a", "3",
+     {{"Sec", "a", "3"}, {"Sec", "b", "2"}}},
 };
 
 std::string readBack(const ReadBack& r, const std::string& path) {
@@ -76,6 +80,17 @@ INSTANTIATE_TEST_SUITE_P(Table, ProfileWrite, testing::ValuesIn(writeCases),
                          [](const testing::TestParamInfo<WriteCase>& info) { return info.param.name; });
 
 using ProfileWriteFile = ProfileFiles;
+
+TEST_F(ProfileWriteFile, ReplacingAKeyLeavesOneKeyOfThatName)
+{
+    std::string path = fileWith("[Sec]\r\n  Key  =  1  \r\nother=2\r\n");
+    char keys[64] = {};
+
+    WritePrivateProfileStringA("SEC", "key", "3", path.c_str());
+
+    DWORD count = GetPrivateProfileStringA("Sec", nullptr, "", keys, sizeof keys, path.c_str());
+    EXPECT_EQ(std::string("Key\0other\0", 10), std::string(keys, count));
+}
 
 // The INI engine reads what the profile functions write: plain lines.
 TEST_F(ProfileWriteFile, CreatedFileHoldsPlainSectionAndKeyLines) {
