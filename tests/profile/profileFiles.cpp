@@ -1,19 +1,14 @@
 #include "profileFiles.h"
 
-#include <chrono>
+#include "testHost.h"
+
 #include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
 
 void ProfileFiles::SetUp() {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("rkprofile-") + test->name() + "-" +
-                       std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-    for (char& c : name)
-        if (c == '/') c = '_';
-    directory_ = fs::temp_directory_path() / name;
-    fs::create_directories(directory_);
+    directory_ = makeScratchDirectory("rkprofile-");
 }
 
 void ProfileFiles::TearDown() {
