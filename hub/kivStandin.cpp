@@ -387,7 +387,8 @@ void kivStandin::tick()
         showStatus();
     if (!m_closing && m_options.seconds && elapsedSeconds() >= *m_options.seconds)
         announceClosing();
-    if (m_closing && (m_drivers.empty() || (now - m_closingTick) >= m_options.graceSeconds * 1000))
+    // Announcing may have started after `now` was read: measure the grace from a fresh reading.
+    if (m_closing && (m_drivers.empty() || GetTickCount() - m_closingTick >= m_options.graceSeconds * 1000))
         m_finished = true;
 }
 

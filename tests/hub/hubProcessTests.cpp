@@ -314,6 +314,18 @@ TEST_F(KivStandIn, AnnouncesClosingAfterItsSecondsAndExitsOnceDriversHaveGone)
     EXPECT_NE(hub->waitForLine("kivstandin summary"), "");
 }
 
+TEST_F(KivStandIn, KeepsWaitingForItsDriverAfterAnnouncingClosing)
+{
+    startHub({"--seconds", "0.2", "--grace", "60", "--summary", summaryPath()});
+    testDriverWindow driver;
+    ASSERT_EQ(driver.registerAt(hub->window(), 3, 2), 0);
+    ASSERT_NE(driver.waitFor(2175), nullptr);
+    EXPECT_EQ(driver.send(hub->window(), 49552, 0x5555, 0), 0xaaaa) << "the hub still waits for its driver";
+    driver.send(hub->window(), 2185, 0, 3);
+    EXPECT_EQ(hub->waitForExit(), 0);
+    EXPECT_EQ(jsonNumber(readWholeFile(summaryPath()), "drivers"), 0);
+}
+
 TEST_F(KivStandIn, StopsWaitingForDriversAfterTheGrace)
 {
     startHub({"--seconds", "0.2", "--grace", "0.5"});
