@@ -133,7 +133,11 @@ TEST_F(messageWindow, takesStateOneWhateverThePreference)
 {
     EXPECT_EQ(send(2190), 0);
     EXPECT_EQ(driver->getState(), 1);
-    EXPECT_EQ(callback.events, (events{"state 1"}));
+    driver->setPreference(2, false);
+    driver->setState(2, false);
+    EXPECT_EQ(send(2190), 0);
+    EXPECT_EQ(driver->getState(), 1);
+    EXPECT_EQ(callback.events, (events{"state 1", "state 2", "state 1"}));
 }
 
 TEST_F(messageWindow, leavesMessages2176To2178ToTheDefaultProcedure)
@@ -271,6 +275,16 @@ TEST_F(messageWindow, refusesWindowCreationRelayedFromAnotherProcess)
               0u);
     EXPECT_EQ(send(2190), 0); // the object is still found
     EXPECT_EQ(callback.events, (events{"state 1"}));
+}
+
+TEST_F(messageWindow, answersARelayedRequestAtTheLow16BitsOfTheSendersHandle)
+{
+    // The same window slot under another reuse count: only its low 16 bits still name KIV's window.
+    const auto raw = reinterpret_cast<ULONG_PTR>(kiv->handle());
+    const ULONG_PTR otherReuse = ((raw >> 16) & 0xffff) == 0x1234 ? 0x4321 : 0x1234;
+    const HWND stale = reinterpret_cast<HWND>((raw & 0xffff) | (otherReuse << 16));
+    ASSERT_FALSE(IsWindow(stale));
+    EXPECT_EQ(relaySend(stale, driver->getMessageWindow(), 2181, 0, 0, 0, 0), 1u);
 }
 
 TEST_F(messageWindow, unwrapsModeTwoTrafficArrivingAs2074)
