@@ -1,7 +1,9 @@
 /*
  * Qt's library path as the entry sets it before the application exists. One
- * process per case (RK_LIBRARY_PATH_CASE: both, rootOnly, systemOnly), since
- * the paths are fixed once the application object is built.
+ * process per case (RK_LIBRARY_PATH_CASE: both, emptySystem, rootOnly,
+ * systemOnly), since the paths are fixed once the application object is
+ * built. An empty variable is present all the same: D:\telm with an empty
+ * system gives D:\telm\\windows\lib.
  */
 #include "libraryPath.h"
 
@@ -34,7 +36,7 @@ private slots:
     void putsTheSystemsDirectoryFirstOnlyWhenBothVariablesArePresent()
     {
         const QStringList paths = QCoreApplication::libraryPaths();
-        if (testCase == "both")
+        if (testCase == "both" || testCase == "emptySystem")
             QCOMPARE(paths.value(0), mappedDirectory);
         else
             QVERIFY(!paths.contains(mappedDirectory));
@@ -45,7 +47,8 @@ int main(int argc, char** argv)
 {
     const QByteArray testCase = qgetenv("RK_LIBRARY_PATH_CASE");
     QTemporaryDir drive;
-    const QString mapped = drive.path() + "/telm/lab/windows/lib";
+    const QByteArray system = testCase == "emptySystem" ? "" : "lab";
+    const QString mapped = drive.path() + "/telm/" + system + "/windows/lib";
     QDir().mkpath(mapped);
     qputenv("RK_DRIVE_D", drive.path().toLocal8Bit());
     qunsetenv("RK_ROOT");
@@ -53,7 +56,7 @@ int main(int argc, char** argv)
     if (testCase != "systemOnly")
         qputenv("RK_ROOT", "D:\\telm");
     if (testCase != "rootOnly")
-        qputenv("RK_SYSTEM", "lab");
+        qputenv("RK_SYSTEM", system);
     qputenv("QT_QPA_PLATFORM", "offscreen");
 
     pointQtAtSystemLibraries();

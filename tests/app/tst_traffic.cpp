@@ -221,6 +221,22 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(g.commands().size() >= 20, 10000);
     }
 
+    /* r never passes 32767, so a range wider than that never reaches its top. */
+    void neverDrawsATickTimeAbove32867From100To60000()
+    {
+        generator g;
+        g.setPair("tt", 100, 60000);
+        seedRandom(1);
+        int longest = 0;
+        for (int i = 0; i < 2000; ++i) {
+            g.enabled()->setChecked(true);
+            longest = std::max(longest, g.label("ttValue")->text().toInt());
+            g.enabled()->setChecked(false);
+        }
+        QVERIFY2(longest <= 32867, qPrintable(QString::number(longest)));
+        QVERIFY(longest > 32000);
+    }
+
     void runsNegativeRangesUpwardsFromTheMinimum()
     {
         generator g;
