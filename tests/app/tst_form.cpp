@@ -231,7 +231,7 @@ private slots:
     void installsAnEmptyMenuBarAndAStatusBar()
     {
         QVERIFY(ui.menuBar->actions().isEmpty());
-        QCOMPARE(ui.menuBar->width(), 719);
+        QCOMPARE(ui.menuBar->geometry(), QRect(0, 0, 719, 21));
     }
 
     void showsAReadOnlyHelpDocumentWithItsTwoHeadings()

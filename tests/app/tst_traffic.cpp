@@ -299,8 +299,6 @@ private slots:
         g.enabled()->setChecked(false);
         QVERIFY(g.label("ttValue")->text().isEmpty());
         QVERIFY(timersOf(g.window.get()).isEmpty());
-        g.enabled()->setChecked(false);
-        QVERIFY(timersOf(g.window.get()).isEmpty());
     }
 
     void drawsANewTickTimeOnReEnablingWithOneTimerOnly()
