@@ -168,6 +168,7 @@ private slots:
             QCOMPARE(slot.methodSignature(), QByteArray(slotSignatures[i]));
             QCOMPARE(slot.methodType(), QMetaMethod::Slot);
             QCOMPARE(slot.access(), QMetaMethod::Private);
+            QCOMPARE(slot.parameterNames(), QList<QByteArray>{i == 0 ? "state" : "value"});
         }
         QCOMPARE(meta.propertyCount(), meta.propertyOffset());
     }
