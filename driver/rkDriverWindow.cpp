@@ -34,16 +34,19 @@ size_t readableRoom(HWND window, UINT message, LPARAM lParam)
     return SIZE_MAX;
 }
 
-/* Messages whose lParam points to a structure that only the system builds. */
-bool carriesSystemPointer(UINT message)
+/* KIV's messages all lie above WM_USER. A system message that comes through
+   the relay or wrapped in 2074 was forged by a peer: it could point at bytes
+   that are not a system structure (WM_CREATE, WM_COPYDATA) or end the
+   connection (WM_DESTROY). */
+bool isSystemMessage(UINT message)
 {
-    return message == WM_CREATE || message == WM_NCCREATE || message == WM_COPYDATA;
+    return message < WM_USER;
 }
 
 /* Messages whose lParam is a pointer: none of them may arrive carried as a value. */
 bool carriesPointer(UINT message)
 {
-    return carriesSystemPointer(message) || message == msgNSMessage || message == msgTextMessage ||
+    return isSystemMessage(message) || message == msgNSMessage || message == msgTextMessage ||
            message == msgDatabaseChangeWide;
 }
 
@@ -62,8 +65,7 @@ int fieldNumber(const char* field)
 
 LRESULT CALLBACK rkDriver::messageWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    // Another process can have these relayed, but what they point to is its bytes.
-    if (carriesSystemPointer(message) && relayDelivering(window, message, lParam))
+    if (isSystemMessage(message) && relayDelivering(window, message, lParam))
         return 0;
     if (message == WM_CREATE) {
         const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);

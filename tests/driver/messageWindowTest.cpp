@@ -277,6 +277,14 @@ TEST_F(messageWindow, refusesWindowCreationRelayedFromAnotherProcess)
     EXPECT_EQ(callback.events, (events{"state 1"}));
 }
 
+TEST_F(messageWindow, staysConnectedWhenAPeerForgesItsDestruction)
+{
+    EXPECT_EQ(relaySend(kiv->handle(), driver->getMessageWindow(), WM_DESTROY, 0, 0, 0, 0), 0u);
+    EXPECT_EQ(send(2074, WM_DESTROY, 0), 0);
+    EXPECT_TRUE(driver->isConnected());
+    EXPECT_TRUE(callback.events.empty());
+}
+
 TEST_F(messageWindow, answersARelayedRequestAtTheLow16BitsOfTheSendersHandle)
 {
     // The same window slot under another reuse count: only its low 16 bits still name KIV's window.
