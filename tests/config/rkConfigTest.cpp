@@ -48,7 +48,8 @@ TEST_F(RkConfig, FindsKeysWithoutRegardToCaseUpperCaseFirst)
 {
     writeFile(appFile, "[Main]\nname=b\nName=a\n");
     rkConfig config("app.ini", "Main");
-    ASSERT_NE(config.findKey("NAME"), SettingsMap::iterator());
+    const auto notCached = config.findKey("absent");
+    ASSERT_NE(config.findKey("NAME"), notCached);
     EXPECT_EQ(config.findKey("NAME")->first, "Name");
     EXPECT_EQ(config.getString("nAmE", "", false), "a");
 }
@@ -101,6 +102,7 @@ TEST_F(RkConfig, SetStringUpdatesTheCachedEntryAndTheFile)
     rkConfig config("app.ini", "Main");
     config.setString("NAME", "b");
     EXPECT_EQ(config.getString("Name", "", false), "b");
+    ASSERT_NE(config.findKey("name"), config.findKey("absent"));
     EXPECT_EQ(config.findKey("name")->first, "Name");
     EXPECT_EQ(storedValue("Name"), "b");
 }

@@ -42,6 +42,7 @@ TEST_F(Workstation, EnvironmentValueIsIgnoredInFlatLayout)
 {
     useFlatLayout();
     setEnv("RK_ROOT", place("root"));
+    setEnv("RK_SYSTEM", "");
     setEnv("RK_WORKSTATION", "7");
     writeFile(windowsDirectory + "\\kiv.ini", "[Network]\nWorkstation=4\n");
     EXPECT_EQ(getWorkstation(), 4);
