@@ -21,31 +21,10 @@ std::string randomBytes(size_t count)
 
 } // namespace
 
-class BadInput : public ConfigTest
+class BadInput : public IniFileTest
 {
 protected:
-    void SetUp() override
-    {
-        ConfigTest::SetUp();
-        useFlatLayout();
-        iniFile = windowsDirectory + "\\bad.ini";
-    }
-
-    SettingsMap readMap(const std::string& section) const
-    {
-        SettingsMap settings;
-        readSection(iniFile, section, settings);
-        return settings;
-    }
-
-    SectionList listAll() const
-    {
-        SectionList sections;
-        listSections(iniFile, sections);
-        return sections;
-    }
-
-    std::string iniFile;
+    BadInput() : IniFileTest("bad.ini") {}
 };
 
 TEST_F(BadInput, NulBytesEndNamesAndValuesButStayInTheFile)

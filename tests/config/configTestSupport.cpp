@@ -143,3 +143,24 @@ std::vector<std::string> ConfigTest::treeEntries() const
     std::sort(entries.begin(), entries.end());
     return entries;
 }
+
+void IniFileTest::SetUp()
+{
+    ConfigTest::SetUp();
+    useFlatLayout();
+    iniFile = windowsDirectory + "\\" + fileName;
+}
+
+SettingsMap IniFileTest::readMap(const std::string& section) const
+{
+    SettingsMap settings;
+    readSection(iniFile, section, settings);
+    return settings;
+}
+
+SectionList IniFileTest::listAll() const
+{
+    SectionList sections;
+    listSections(iniFile, sections);
+    return sections;
+}

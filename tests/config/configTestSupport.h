@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <rkConfig.h>
+
 #include <cstdlib>
 #include <optional>
 #include <string>
@@ -61,6 +63,28 @@ protected:
 
 private:
     std::vector<std::pair<std::string, std::optional<std::string>>> savedEnvironment;
+};
+
+/*
+ * A test of the INI engine: the flat layout, with one INI file of the given
+ * name in the configuration directory.
+ */
+class IniFileTest : public ConfigTest
+{
+protected:
+    explicit IniFileTest(std::string fileName) : fileName(std::move(fileName)) {}
+
+    void SetUp() override;
+
+    /* The named section of the file, read into an empty map. */
+    SettingsMap readMap(const std::string& section) const;
+    /* Every section the file names. */
+    SectionList listAll() const;
+
+    std::string iniFile;
+
+private:
+    std::string fileName;
 };
 
 #endif /* CONFIG_TEST_SUPPORT_H */

@@ -11,31 +11,10 @@
 #include <sys/resource.h>
 #endif
 
-class IniEngine : public ConfigTest
+class IniEngine : public IniFileTest
 {
 protected:
-    void SetUp() override
-    {
-        ConfigTest::SetUp();
-        useFlatLayout();
-        iniFile = windowsDirectory + "\\engine.ini";
-    }
-
-    SettingsMap readMap(const std::string& section) const
-    {
-        SettingsMap settings;
-        readSection(iniFile, section, settings);
-        return settings;
-    }
-
-    SectionList listAll() const
-    {
-        SectionList sections;
-        listSections(iniFile, sections);
-        return sections;
-    }
-
-    std::string iniFile;
+    IniEngine() : IniFileTest("engine.ini") {}
 };
 
 using SectionReader = IniEngine;
