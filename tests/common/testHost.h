@@ -23,6 +23,9 @@ void unsetEnvironment(const char* name);
 // The file of the running test executable.
 std::string ownProgramPath();
 
+// The bytes of that file.
+std::string ownProgramImage();
+
 // A program built into the directory of the running test executable, by
 // its name without the host's suffix (".exe").
 std::string testProgramPath(const std::string& name);

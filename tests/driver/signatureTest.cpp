@@ -3,26 +3,18 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace {
 
-std::string ownImage()
-{
-    std::ifstream file(ownProgramPath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 TEST(signature, ofTheDriverLibraryIsInTheProgram)
 {
-    EXPECT_NE(ownImage().find("TELM_SIG,rkDriver,LIB,1.1.1.0,08/12/26,TELM,<<BUILD_URL>>"), std::string::npos);
+    EXPECT_NE(ownProgramImage().find("TELM_SIG,rkDriver,LIB,1.1.1.0,08/12/26,TELM,<<BUILD_URL>>"), std::string::npos);
 }
 
 TEST(signature, ofTheRelayIsInTheProgram)
 {
-    EXPECT_NE(ownImage().find("TELM_SIG,telmwm32,LIB,4.1.1.0,08/12/26,TELM,<<BUILD_URL>>"), std::string::npos);
+    EXPECT_NE(ownProgramImage().find("TELM_SIG,telmwm32,LIB,4.1.1.0,08/12/26,TELM,<<BUILD_URL>>"), std::string::npos);
 }
 
 } // namespace
