@@ -216,6 +216,23 @@ pid_t sameUserPeer(int fd)
     return credentials.uid == geteuid() ? credentials.pid : -1;
 }
 
+void acceptSameUserPeers(int listener, const std::function<void(int fd, pid_t pid)>& take)
+{
+    for (;;) {
+        int fd = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        pid_t pid = sameUserPeer(fd);
+        if (pid < 0)
+            close(fd);
+        else
+            take(fd, pid);
+    }
+}
+
 bool writeFrame(int fd, const FrameHeader& header, const void* payload,
                 const std::function<bool(int fd)>& waitWritable)
 {

@@ -34,6 +34,13 @@ int listenUnix(const std::string& path);
 pid_t sameUserPeer(int fd);
 
 /*
+ * Takes every connection waiting on a non-blocking listener: hands each
+ * one of our user's to take (which then owns the descriptor) and closes
+ * the others.
+ */
+void acceptSameUserPeers(int listener, const std::function<void(int fd, pid_t pid)>& take);
+
+/*
  * Writes one whole frame. When the socket is full, waitWritable is called
  * and must return false to give up (the frame is then lost and the
  * connection unusable).

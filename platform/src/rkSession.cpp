@@ -537,20 +537,7 @@ bool Session::postRemote(const Target& target, UINT message, WPARAM wParam, LPAR
 
 void Session::acceptPeers()
 {
-    for (;;) {
-        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        pid_t pid = rkwire::sameUserPeer(fd);
-        if (pid < 0) {
-            close(fd);
-            continue;
-        }
-        addConnection(fd, pid);
-    }
+    rkwire::acceptSameUserPeers(listener_, [this](int fd, pid_t pid) { addConnection(fd, pid); });
 }
 
 void Session::readConnection(const std::shared_ptr<Connection>& connection)

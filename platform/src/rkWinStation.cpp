@@ -148,23 +148,12 @@ bool Station::idleAndDrained()
 
 void Station::acceptClients()
 {
-    for (;;) {
-        int fd = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-        if (fd < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        pid_t pid = sameUserPeer(fd);
-        if (pid < 0) {
-            close(fd);
-            continue;
-        }
+    acceptSameUserPeers(listener_, [this](int fd, pid_t pid) {
         auto client = std::make_unique<Client>();
         client->fd = fd;
         client->pid = pid;
         clients_[fd] = std::move(client);
-    }
+    });
 }
 
 void Station::serveClient(int fd)
