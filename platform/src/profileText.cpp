@@ -220,13 +220,14 @@ bool ProfileText::setValue(std::string_view section, std::string_view key, std::
     return true;
 }
 
-bool ProfileText::removeKey(std::string_view section, std::string_view key)
+template <typename Predicate>
+bool ProfileText::removeLinesWhere(Predicate doomed)
 {
     std::string kept;
     kept.reserve(bytes_.size());
     bool removed = false;
     for (const Line& line : lines_) {
-        if (isEntryOf(line, section, key))
+        if (doomed(line))
             removed = true;
         else
             kept.append(bytes_, line.start, line.length + line.ending);
@@ -238,22 +239,14 @@ bool ProfileText::removeKey(std::string_view section, std::string_view key)
     return removed;
 }
 
+bool ProfileText::removeKey(std::string_view section, std::string_view key)
+{
+    return removeLinesWhere([&](const Line& line) { return isEntryOf(line, section, key); });
+}
+
 bool ProfileText::removeSection(std::string_view section)
 {
-    std::string kept;
-    kept.reserve(bytes_.size());
-    bool removed = false;
-    for (const Line& line : lines_) {
-        if (isHeaderOf(line, section) || liesIn(line, section))
-            removed = true;
-        else
-            kept.append(bytes_, line.start, line.length + line.ending);
-    }
-    if (removed) {
-        bytes_ = std::move(kept);
-        parse();
-    }
-    return removed;
+    return removeLinesWhere([&](const Line& line) { return isHeaderOf(line, section) || liesIn(line, section); });
 }
 
 } // namespace rkprofile

@@ -62,6 +62,9 @@ private:
     std::string_view lineEnd() const;
     size_t insertionLineFor(std::string_view section) const;
     void replaceBytes(size_t start, size_t length, const std::string& replacement);
+    // Drops every line for which doomed holds; whether any was dropped.
+    template <typename Predicate>
+    bool removeLinesWhere(Predicate doomed);
     std::string terminatedTail() const;
 
     std::string bytes_;
