@@ -15,6 +15,7 @@ namespace {
 class commands : public ::testing::TestWithParam<int> {
 protected:
     scopedDesktop desktop;
+    scopedConfiguration configuration{desktop};
     debugCapture debug;
     recordingCallback callback;
     std::unique_ptr<fakeKiv> kiv;
@@ -22,21 +23,10 @@ protected:
 
     void SetUp() override
     {
-        setEnvironment("RK_ROOT", desktop.directory());
-        setEnvironment("RK_SYSTEM", "sys");
-        setEnvironment("RK_WORKSTATION", "12");
         kiv = std::make_unique<fakeKiv>();
         driver = std::make_unique<rkDriver>(&callback, "rkDriver");
         ASSERT_FALSE(driver->connect(7, mode(), 0));
         debug.clear();
-    }
-
-    void TearDown() override
-    {
-        driver.reset();
-        unsetEnvironment("RK_ROOT");
-        unsetEnvironment("RK_SYSTEM");
-        unsetEnvironment("RK_WORKSTATION");
     }
 
     int mode() const { return GetParam(); }

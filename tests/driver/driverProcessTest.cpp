@@ -4,7 +4,6 @@
 #include "driverTestSupport.h"
 #include "processSupport.h"
 #include "telmwm32.h"
-#include "testHost.h"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +18,7 @@ namespace {
 class driverProcess : public ::testing::Test {
 protected:
     scopedDesktop desktop;
-
-    void SetUp() override
-    {
-        // The test driver inherits this workstation.
-        setEnvironment("RK_ROOT", desktop.directory());
-        setEnvironment("RK_SYSTEM", "sys");
-        setEnvironment("RK_WORKSTATION", "12");
-    }
-
-    void TearDown() override
-    {
-        unsetEnvironment("RK_ROOT");
-        unsetEnvironment("RK_SYSTEM");
-        unsetEnvironment("RK_WORKSTATION");
-    }
+    scopedConfiguration configuration{desktop}; // the test driver inherits its workstation
 
     std::string capture() const { return desktop.file("capture.txt"); }
 

@@ -48,6 +48,20 @@ scopedDesktop::~scopedDesktop()
     std::filesystem::remove_all(path, ignored);
 }
 
+scopedConfiguration::scopedConfiguration(const scopedDesktop& desktop)
+{
+    setEnvironment("RK_ROOT", desktop.directory());
+    setEnvironment("RK_SYSTEM", "sys");
+    setEnvironment("RK_WORKSTATION", "12");
+}
+
+scopedConfiguration::~scopedConfiguration()
+{
+    unsetEnvironment("RK_ROOT");
+    unsetEnvironment("RK_SYSTEM");
+    unsetEnvironment("RK_WORKSTATION");
+}
+
 debugCapture::debugCapture()
 {
     rkSetDebugSink(collect, this);

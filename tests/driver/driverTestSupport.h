@@ -26,6 +26,17 @@ private:
     std::string path;
 };
 
+// While the object lives, the configuration the drivers read: RK_ROOT at
+// the desktop, system "sys", workstation 12. Processes started meanwhile
+// inherit it.
+class scopedConfiguration {
+public:
+    explicit scopedConfiguration(const scopedDesktop& desktop);
+    ~scopedConfiguration();
+    scopedConfiguration(const scopedConfiguration&) = delete;
+    scopedConfiguration& operator=(const scopedConfiguration&) = delete;
+};
+
 // Every text written with OutputDebugStringA while the object lives.
 class debugCapture {
 public:

@@ -1,7 +1,6 @@
 // What the driver's message window does with each message from KIV, and the
 // queue that delivers KIV's texts from the message loop.
 #include "driverTestSupport.h"
-#include "testHost.h"
 #include "telmwm32.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +15,7 @@ namespace {
 class messageWindow : public ::testing::Test {
 protected:
     scopedDesktop desktop;
+    scopedConfiguration configuration{desktop};
     debugCapture debug;
     recordingCallback callback;
     std::unique_ptr<fakeKiv> kiv;
@@ -24,22 +24,11 @@ protected:
 
     void SetUp() override
     {
-        setEnvironment("RK_ROOT", desktop.directory());
-        setEnvironment("RK_SYSTEM", "sys");
-        setEnvironment("RK_WORKSTATION", "12");
         kiv = std::make_unique<fakeKiv>();
         driver = std::make_unique<rkDriver>(&callback, "rkDriver");
         ASSERT_FALSE(driver->connect(5, 1, 0));
         callback.events.clear();
         debug.clear();
-    }
-
-    void TearDown() override
-    {
-        driver.reset();
-        unsetEnvironment("RK_ROOT");
-        unsetEnvironment("RK_SYSTEM");
-        unsetEnvironment("RK_WORKSTATION");
     }
 
     LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
