@@ -5,21 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
 namespace {
 
-// Runs body in a child process whose stderr appends to the given file.
-template <typename Body> int withStderrTo(const std::string& path, Body body)
+// What body, run in a child process, writes on stderr; nothing when the
+// child fails.
+template <typename Body> std::optional<std::string> stderrOf(Body body)
 {
-    return inChildProcess([&] {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    TemporaryDirectory directory;
+    const std::string log = directory.file("stderr.txt");
+    const int exitStatus = inChildProcess([&] {
+        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
         if (fd < 0 || dup2(fd, STDERR_FILENO) < 0)
             return false;
         body();
         return true;
     });
+    if (exitStatus != 0)
+        return std::nullopt;
+    return readBytes(log);
 }
 
 std::vector<std::string> linesOf(const std::string& text)
@@ -51,40 +58,33 @@ TEST(DebugOutput, NullTextIsIgnored)
 
 TEST(DebugOutput, EachCallBecomesOneStderrLine)
 {
-    TemporaryDirectory directory;
-    const std::string log = directory.file("stderr.txt");
-    ASSERT_EQ(withStderrTo(log,
-                           [] {
-                               OutputDebugStringA("first");
-                               OutputDebugStringA("second\n");
-                               OutputDebugStringA("");
-                           }),
-              0);
-    EXPECT_EQ(readBytes(log), "first\nsecond\n\n");
+    const std::optional<std::string> written = stderrOf([] {
+        OutputDebugStringA("first");
+        OutputDebugStringA("second\n");
+        OutputDebugStringA("");
+    });
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(*written, "first\nsecond\n\n");
 }
 
 TEST(DebugOutput, RemovingTheSinkRestoresStderr)
 {
-    TemporaryDirectory directory;
-    const std::string log = directory.file("stderr.txt");
-    ASSERT_EQ(withStderrTo(log,
-                           [] {
-                               DebugCapture* capture = new DebugCapture;
-                               OutputDebugStringA("captured");
-                               delete capture;
-                               OutputDebugStringA("written");
-                           }),
-              0);
-    EXPECT_EQ(readBytes(log), "written\n");
+    const std::optional<std::string> written = stderrOf([] {
+        DebugCapture* capture = new DebugCapture;
+        OutputDebugStringA("captured");
+        delete capture;
+        OutputDebugStringA("written");
+    });
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(*written, "written\n");
 }
 
 TEST(DebugOutput, MegabyteTextIsWrittenWhole)
 {
-    TemporaryDirectory directory;
-    const std::string log = directory.file("stderr.txt");
     const std::string text(1 << 20, 'x');
-    ASSERT_EQ(withStderrTo(log, [&] { OutputDebugStringA(text.c_str()); }), 0);
-    EXPECT_EQ(readBytes(log), text + "\n");
+    const std::optional<std::string> written = stderrOf([&] { OutputDebugStringA(text.c_str()); });
+    ASSERT_TRUE(written.has_value());
+    EXPECT_EQ(*written, text + "\n");
 }
 
 TEST(DebugOutput, LinesOfConcurrentProcessesDoNotInterleave)
