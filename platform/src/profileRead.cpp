@@ -71,16 +71,39 @@ ProfileText loadedProfile(LPCSTR fileName)
     return ProfileText(bytes ? std::move(*bytes) : std::string());
 }
 
-// Leading decimal digits with an optional sign; like Win32, overflow wraps.
+// The value of one digit in any radix up to 36; 36 for anything else.
+UINT digitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return static_cast<UINT>(c - '0');
+    if (c >= 'a' && c <= 'z')
+        return static_cast<UINT>(c - 'a') + 10u;
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<UINT>(c - 'A') + 10u;
+    return 36u;
+}
+
+// A number as Win32 reads one: leading blanks skipped, an optional sign, a
+// "0x", "0o" or "0b" prefix naming the radix (decimal without one), then
+// digits up to the first that does not belong; overflow wraps.
 UINT leadingInteger(std::string_view text)
 {
     size_t at = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    if (!text.empty() && (text[0] == '-' || text[0] == '+'))
-        at = 1;
+    while (at < text.size() && static_cast<unsigned char>(text[at]) <= ' ')
+        ++at;
+    const bool negative = at < text.size() && text[at] == '-';
+    if (at < text.size() && (text[at] == '-' || text[at] == '+'))
+        ++at;
+    UINT radix = 10;
+    if (at + 1 < text.size() && text[at] == '0') {
+        const char prefix = text[at + 1];
+        radix = prefix == 'x' ? 16u : prefix == 'o' ? 8u : prefix == 'b' ? 2u : 10u;
+        if (radix != 10)
+            at += 2;
+    }
     UINT value = 0;
-    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at)
-        value = value * 10u + static_cast<UINT>(text[at] - '0');
+    for (UINT digit; at < text.size() && (digit = digitValue(text[at])) < radix; ++at)
+        value = value * radix + digit;
     return negative ? 0u - value : value;
 }
 

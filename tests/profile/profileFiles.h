@@ -11,15 +11,6 @@
 #include <filesystem>
 #include <string>
 
-// True where the profile functions are the system's own, not the platform
-// layer's. A case the layer is known to answer otherwise names the difference
-// and is skipped, visibly, on the layer until the layer is mended.
-#ifdef _WIN32
-constexpr bool systemProfileFunctions = true;
-#else
-constexpr bool systemProfileFunctions = false;
-#endif
-
 class ProfileFiles : public testing::Test {
 protected:
     void SetUp() override;
