@@ -8,26 +8,12 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-class commands : public ::testing::TestWithParam<int> {
+class commands : public ::testing::TestWithParam<int>, protected connectedDriver {
 protected:
-    scopedDesktop desktop;
-    scopedConfiguration configuration{desktop};
-    debugCapture debug;
-    recordingCallback callback;
-    std::unique_ptr<fakeKiv> kiv;
-    std::unique_ptr<rkDriver> driver;
-
-    void SetUp() override
-    {
-        kiv = std::make_unique<fakeKiv>();
-        driver = std::make_unique<rkDriver>(&callback, "rkDriver");
-        ASSERT_FALSE(driver->connect(7, mode(), 0));
-        debug.clear();
-    }
+    void SetUp() override { ASSERT_TRUE(connectDriver(7, mode())); }
 
     int mode() const { return GetParam(); }
     kivMessage::carrier carrier() const { return mode() == 1 ? kivMessage::relay : kivMessage::telmif; }

@@ -232,3 +232,14 @@ LRESULT fakeKiv::record(UINT message, WPARAM wParam, LPARAM lParam, kivMessage::
     const auto answer = answers.find(message);
     return answer != answers.end() ? answer->second : defaultAnswer(message);
 }
+
+bool connectedDriver::connectDriver(int device, int mode)
+{
+    kiv = std::make_unique<fakeKiv>();
+    driver = std::make_unique<rkDriver>(&callback, "rkDriver");
+    if (driver->connect(device, mode, 0))
+        return false;
+    callback.events.clear();
+    debug.clear();
+    return true;
+}

@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -112,6 +113,22 @@ private:
     HWND window = nullptr;
     std::vector<kivMessage> seen;
     kivMessage::carrier delivering = kivMessage::direct;
+};
+
+// A driver of this process connected to a stand-in KIV of this process, in
+// a private desktop with the test configuration; for test fixtures.
+class connectedDriver {
+protected:
+    // Creates KIV and the driver and connects device in mode; on success
+    // forgets what the connection wrote and notified. True on success.
+    bool connectDriver(int device, int mode);
+
+    scopedDesktop desktop;
+    scopedConfiguration configuration{desktop};
+    debugCapture debug;
+    recordingCallback callback;
+    std::unique_ptr<fakeKiv> kiv;
+    std::unique_ptr<rkDriver> driver;
 };
 
 #endif

@@ -8,28 +8,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 namespace {
 
-class messageWindow : public ::testing::Test {
+class messageWindow : public ::testing::Test, protected connectedDriver {
 protected:
-    scopedDesktop desktop;
-    scopedConfiguration configuration{desktop};
-    debugCapture debug;
-    recordingCallback callback;
-    std::unique_ptr<fakeKiv> kiv;
-    std::unique_ptr<rkDriver> driver;
     using events = std::vector<std::string>;
 
-    void SetUp() override
-    {
-        kiv = std::make_unique<fakeKiv>();
-        driver = std::make_unique<rkDriver>(&callback, "rkDriver");
-        ASSERT_FALSE(driver->connect(5, 1, 0));
-        callback.events.clear();
-        debug.clear();
-    }
+    void SetUp() override { ASSERT_TRUE(connectDriver(5, 1)); }
 
     LRESULT send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
