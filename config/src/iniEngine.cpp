@@ -14,6 +14,8 @@
 #include "configText.h"
 #include "iniFile.h"
 
+#include <rkhost.h>
+
 namespace {
 
 const std::string_view utf8Mark = "\xEF\xBB\xBF";
@@ -178,12 +180,24 @@ void listSections(const std::string& path, SectionList& sections)
     }
 }
 
-void writeSection(const std::string& path, const std::string& section, const SettingsMap& settings)
+namespace {
+
+/* The caller holds the file's rkFileUpdateLock from its read to here. */
+void rewriteSection(const std::string& path, const std::string& section, const SettingsMap& settings)
 {
     std::vector<IniLine> lines;
     if (!isStorableSectionName(section) || !readIniLines(path, lines))
         return;
     replaceFileContents(path, replacedContents(lines, section, settings));
+}
+
+} // namespace
+
+/* Under the profile writes' lock, so a key they add meanwhile is not lost. */
+void writeSection(const std::string& path, const std::string& section, const SettingsMap& settings)
+{
+    const rkFileUpdateLock lock(path);
+    rewriteSection(path, section, settings);
 }
 
 void readSystemSection(const std::string& fileName, const std::string& section,
@@ -239,13 +253,15 @@ void deleteConfigKey(const std::string& fileName, const std::string& section,
                      const std::string& key)
 {
     const std::string lower = toLowerCopy(key);
+    const std::string path = getConfigFilePath(fileName);
+    const rkFileUpdateLock lock(path);
     SettingsMap settings;
-    readConfigSection(fileName, section, settings);
+    readSection(path, section, settings);
     for (auto entry = settings.begin(); entry != settings.end();) {
         if (toLowerCopy(entry->first) == lower)
             entry = settings.erase(entry);
         else
             ++entry;
     }
-    writeConfigSection(fileName, section, settings);
+    rewriteSection(path, section, settings);
 }

@@ -45,6 +45,16 @@ inline void rkSetDebugSink(rkDebugSink sink, void* context) {
     rkHostDebug::sink = sink;
 }
 
+/* Win32's profile functions offer no lock another writer could share. */
+class rkFileUpdateLock
+{
+public:
+    explicit rkFileUpdateLock(const std::string&) {}
+    ~rkFileUpdateLock() {}
+    rkFileUpdateLock(const rkFileUpdateLock&) = delete;
+    rkFileUpdateLock& operator=(const rkFileUpdateLock&) = delete;
+};
+
 #else
 
 /*
@@ -73,6 +83,26 @@ void rkDispatchPendingMessages();
  */
 using rkDebugSink = void (*)(const char* text, void* context);
 void rkSetDebugSink(rkDebugSink sink, void* context);
+
+/*
+ * Code that rewrites a whole file itself holds this lock from its read to its
+ * replace: it is the lock WritePrivateProfileStringA and its kin hold while
+ * they rewrite a file (one per directory, among threads and processes), so
+ * neither loses the other's change. The path is a Windows path, mapped as
+ * rkHostPath maps it. Never call a profile write while holding it: the write
+ * would wait on it forever.
+ */
+class rkFileUpdateLock
+{
+public:
+    explicit rkFileUpdateLock(const std::string& path);
+    ~rkFileUpdateLock();
+    rkFileUpdateLock(const rkFileUpdateLock&) = delete;
+    rkFileUpdateLock& operator=(const rkFileUpdateLock&) = delete;
+
+private:
+    int directory_;
+};
 
 #endif /* _WIN32 */
 #endif /* RKHOST_H */

@@ -157,6 +157,22 @@ bool replaceFile(const std::string& path, const std::string& bytes, int director
     return true;
 }
 
+// Opens the directory of a file and takes the exclusive lock that every
+// read-modify-write of a file in it holds. The lock sits on the directory:
+// the file itself is replaced by every write, so a lock on it would not
+// outlive the write that took it. The descriptor, or -1 with errno set.
+int lockDirectoryOf(const std::string& path)
+{
+    Descriptor directory(open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!directory.valid())
+        return -1;
+    while (flock(directory.get(), LOCK_EX) != 0) {
+        if (errno != EINTR)
+            return -1;
+    }
+    return directory.release();
+}
+
 } // namespace
 
 std::string profileHostPath(const char* fileName)
@@ -188,15 +204,9 @@ bool updateProfileFile(const std::string& hostPath, bool createIfMissing,
                        const std::function<bool(ProfileText&)>& edit)
 {
     const std::string path = resolvedTarget(hostPath);
-    // The lock sits on the directory: the file itself is replaced by every
-    // write, so a lock on it would not outlive the write that took it.
-    Descriptor directory(open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Descriptor directory(lockDirectoryOf(path));
     if (!directory.valid())
         return failWithErrno();
-    while (flock(directory.get(), LOCK_EX) != 0) {
-        if (errno != EINTR)
-            return failWithErrno();
-    }
     if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), W_OK) != 0)
         return failWithErrno();
     std::optional<std::string> old = readProfileFile(path);
@@ -210,4 +220,22 @@ bool updateProfileFile(const std::string& hostPath, bool createIfMissing,
     return replaceFile(path, text.bytes(), directory.get());
 }
 
+int lockProfileUpdates(const std::string& hostPath)
+{
+    return lockDirectoryOf(resolvedTarget(hostPath));
+}
+
 } // namespace rkprofile
+
+// Without its lock the writer goes on alone: a directory that cannot be
+// opened holds no file for it to rewrite anyway.
+rkFileUpdateLock::rkFileUpdateLock(const std::string& path)
+    : directory_(rkprofile::lockProfileUpdates(rkHostPath(path)))
+{
+}
+
+rkFileUpdateLock::~rkFileUpdateLock()
+{
+    if (directory_ >= 0)
+        close(directory_); // closing the last descriptor releases the lock
+}

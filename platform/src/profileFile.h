@@ -25,6 +25,11 @@ std::optional<std::string> readProfileFile(const std::string& hostPath);
 bool updateProfileFile(const std::string& hostPath, bool createIfMissing,
                        const std::function<bool(ProfileText&)>& edit);
 
+// Takes the exclusive lock updateProfileFile holds while it rewrites the
+// file at a host path: a descriptor to close to release it, or -1 with errno
+// set when the file's directory cannot be opened or locked.
+int lockProfileUpdates(const std::string& hostPath);
+
 } // namespace rkprofile
 
 #endif

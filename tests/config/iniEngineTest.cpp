@@ -3,19 +3,70 @@
 #include <rkConfig.h>
 #include <rkwin.h>
 
+#include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
 #ifndef _WIN32
 #include <csignal>
+#include <filesystem>
+#include <fstream>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 class IniEngine : public IniFileTest
 {
 protected:
     IniEngine() : IniFileTest("engine.ini") {}
+
+#ifndef _WIN32
+    std::vector<std::string> keysLostToRewritesOfAnotherSection(const std::function<void()>& rewrite);
+#endif
 };
+
+#ifndef _WIN32
+/*
+ * A child process runs the rewrite of section B over and over while this
+ * process adds keys to section A with profile writes; the keys of A the
+ * file lacks afterwards.
+ */
+std::vector<std::string> IniEngine::keysLostToRewritesOfAnotherSection(const std::function<void()>& rewrite)
+{
+    writeFile(iniFile, "[A]\n[B]\nstale=1\n");
+    const std::string stopFile = testDirectory + "/stop";
+    const pid_t child = fork();
+    if (child < 0) {
+        ADD_FAILURE() << "cannot start the rewriting process";
+        return {};
+    }
+    if (child == 0) {
+        while (!std::filesystem::exists(stopFile))
+            rewrite();
+        _exit(0);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (readMap("B").count("stale") != 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(readMap("B").count("stale"), 0u) << "the rewriting process never rewrote the file";
+    const int keyCount = 200;
+    for (int i = 0; i < keyCount; ++i)
+        WritePrivateProfileStringA("A", ("key" + std::to_string(i)).c_str(), "1", iniFile.c_str());
+    std::ofstream(stopFile).close();
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const SettingsMap written = readMap("A");
+    std::vector<std::string> lost;
+    for (int i = 0; i < keyCount; ++i) {
+        if (written.count("key" + std::to_string(i)) == 0)
+            lost.push_back("key" + std::to_string(i));
+    }
+    return lost;
+}
+#endif
 
 using SectionReader = IniEngine;
 using SectionLister = IniEngine;
@@ -215,6 +266,16 @@ TEST_F(SectionWriter, ConcurrentWritersEachLeaveAWholeFile)
     EXPECT_EQ(treeEntries(), before);
 }
 
+TEST_F(SectionWriter, KeepsKeysThatProfileWritesAddMeanwhile)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Win32's profile functions share no lock with the library";
+#else
+    const auto rewrite = [this] { writeSection(iniFile, "B", SettingsMap{{"fresh", "1"}}); };
+    EXPECT_EQ(keysLostToRewritesOfAnotherSection(rewrite), std::vector<std::string>{});
+#endif
+}
+
 TEST_F(SectionWriter, RefusesASectionNameThatCannotBeFoundAgain)
 {
     writeFile(iniFile, "[Main]\nA=1\n");
@@ -244,6 +305,16 @@ TEST_F(DeleteConfigKey, AppendsAnEmptySectionThatTheFileLacks)
     writeFile(iniFile, "[Other]\nk=1\n");
     deleteConfigKey("engine.ini", "Main", "k");
     EXPECT_EQ(readFile(iniFile), "[Other]\nk=1\n\n[Main]\n");
+}
+
+TEST_F(DeleteConfigKey, KeepsKeysThatProfileWritesAddMeanwhile)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "Win32's profile functions share no lock with the library";
+#else
+    const auto rewrite = [] { deleteConfigKey("engine.ini", "B", "stale"); };
+    EXPECT_EQ(keysLostToRewritesOfAnotherSection(rewrite), std::vector<std::string>{});
+#endif
 }
 
 TEST_F(IniEngine, SystemFilesLieInTheSystemDirectoryOnlyWhenRooted)
