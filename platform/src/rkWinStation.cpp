@@ -59,6 +59,15 @@ uint16_t nextReuse(uint16_t reuse)
 
 uint32_t handleOf(uint32_t slot, const Slot& entry) { return static_cast<uint32_t>(entry.reuse) << 16 | slot; }
 
+/* The header of the station's answer to a request, before its result is known. */
+FrameHeader answerTo(const Frame& request, Status status)
+{
+    FrameHeader answer{};
+    answer.sequence = request.header.sequence;
+    answer.status = static_cast<uint16_t>(status);
+    return answer;
+}
+
 class Station {
 public:
     Station(std::string desktop, int listener, int lingerMs, uint16_t firstReuse)
@@ -261,9 +270,7 @@ bool Station::create(Client& client, const Frame& request)
     std::string className, windowName;
     if (!decodeNames(request.payload, className, windowName))
         return false;
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
-    answer.status = static_cast<uint16_t>(Status::Refused);
+    FrameHeader answer = answerTo(request, Status::Refused);
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
         if (!slots_[slot].used) {
             occupy(slot, client, request, slots_[slot].reuse);
@@ -283,10 +290,8 @@ bool Station::claim(Client& client, const Frame& request)
         return false;
     uint32_t slot = request.header.window & 0xffff;
     uint16_t reuse = static_cast<uint16_t>(request.header.window >> 16);
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
+    FrameHeader answer = answerTo(request, Status::Refused);
     answer.window = request.header.window;
-    answer.status = static_cast<uint16_t>(Status::Refused);
     if (slot != 0 && slot != broadcastSlot && reuse != 0 && reuse != 0xffff && !slots_[slot].used) {
         occupy(slot, client, request, reuse);
         answer.status = static_cast<uint16_t>(Status::Ok);
@@ -298,9 +303,7 @@ bool Station::destroy(Client& client, const Frame& request)
 {
     uint32_t slot = 0;
     Slot* entry = lookup(request.header.window, &slot);
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
-    answer.status = static_cast<uint16_t>(Status::NoWindow);
+    FrameHeader answer = answerTo(request, Status::NoWindow);
     if (entry && entry->owner == client.fd && handleOf(slot, *entry) == request.header.window) {
         entry->used = false;
         entry->reuse = nextReuse(entry->reuse);
@@ -313,9 +316,7 @@ bool Station::resolve(Client& client, const Frame& request)
 {
     uint32_t slot = 0;
     Slot* entry = lookup(request.header.window, &slot);
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
-    answer.status = static_cast<uint16_t>(entry ? Status::Ok : Status::NoWindow);
+    FrameHeader answer = answerTo(request, entry ? Status::Ok : Status::NoWindow);
     if (entry) {
         answer.window = handleOf(slot, *entry);
         answer.lParam = entry->pid;
@@ -330,9 +331,7 @@ bool Station::find(Client& client, const Frame& request)
         return false;
     bool byClass = request.header.status & flagHasClass;
     bool byName = request.header.status & flagHasName;
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
-    answer.status = static_cast<uint16_t>(Status::NoWindow);
+    FrameHeader answer = answerTo(request, Status::NoWindow);
     uint64_t newest = 0;
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
         const Slot& entry = slots_[slot];
@@ -361,9 +360,7 @@ bool Station::snapshot(Client& client, const Frame& request)
         const char* bytes = reinterpret_cast<const char*>(pair);
         payload.insert(payload.end(), bytes, bytes + sizeof pair);
     }
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
-    return reply(client, answer, payload);
+    return reply(client, answerTo(request, Status::Ok), payload);
 }
 
 int lingerMilliseconds()
