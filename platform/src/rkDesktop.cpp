@@ -177,13 +177,14 @@ int connectUnix(const std::string& path)
     sockaddr_un address;
     if (!fillAddress(path, address))
         return -1;
-    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    /* Non-blocking from the start: a listener that does not accept makes connect fail, never wait. */
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0)
         return -1;
     int result;
     while ((result = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address)) != 0 && errno == EINTR) {
     }
-    if (result != 0 || fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
+    if (result != 0) {
         close(fd);
         return -1;
     }

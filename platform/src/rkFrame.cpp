@@ -1,5 +1,6 @@
 #include "rkFrame.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -58,22 +59,66 @@ bool isAcceptableHeader(const FrameHeader& header)
     return limit >= 0 && header.length <= static_cast<uint64_t>(limit);
 }
 
+FrameReader::FrameReader(size_t maxFrameBytes) : limit_(maxFrameBytes + readChunk) {}
+
+/* A bad first header is noticed as soon as it is whole, so no more is read behind it. */
+void FrameReader::checkFirstHeader()
+{
+    if (corrupt_ || buffered() < sizeof(FrameHeader))
+        return;
+    FrameHeader header;
+    std::memcpy(&header, buffer_.data() + start_, sizeof header);
+    corrupt_ = !isAcceptableHeader(header) || sizeof header + header.length > limit_ - readChunk;
+}
+
+bool FrameReader::hasCompleteFrame()
+{
+    checkFirstHeader();
+    if (corrupt_ || buffered() < sizeof(FrameHeader))
+        return false;
+    FrameHeader header;
+    std::memcpy(&header, buffer_.data() + start_, sizeof header);
+    return buffered() >= sizeof header + header.length;
+}
+
+/* Leaves at least one read's worth of room behind the buffered bytes, within the bound. */
+void FrameReader::makeRoom()
+{
+    if (start_ > 0 && (start_ == end_ || buffer_.size() - end_ < readChunk)) {
+        std::memmove(buffer_.data(), buffer_.data() + start_, buffered());
+        end_ -= start_;
+        start_ = 0;
+    }
+    if (buffer_.size() - end_ >= readChunk || buffer_.size() >= limit_)
+        return;
+    size_t grown = std::max(end_ + readChunk, buffer_.size() * 2);
+    buffer_.resize(std::min(grown, limit_));
+}
+
+/* A large buffer that has been emptied goes back, so one big frame does not pin its memory. */
+void FrameReader::release()
+{
+    if (start_ != end_)
+        return;
+    start_ = end_ = 0;
+    if (buffer_.size() > 4 * readChunk)
+        std::vector<char>().swap(buffer_);
+}
+
 FrameReader::Fill FrameReader::fill(int fd)
 {
-    compact();
-    size_t wanted = readChunk;
-    if (end_ - start_ >= sizeof(FrameHeader)) {
-        FrameHeader header;
-        std::memcpy(&header, buffer_.data() + start_, sizeof header);
-        if (isAcceptableHeader(header))
-            wanted = std::max(wanted, sizeof header + header.length - (end_ - start_));
-    }
-    if (buffer_.size() - end_ < wanted)
-        buffer_.resize(end_ + wanted);
+    checkFirstHeader();
+    if (corrupt_)
+        return Fill::WouldBlock;
+    makeRoom();
+    size_t room = std::min(buffer_.size() - end_, limit_ - buffered());
+    if (room == 0)
+        return Fill::WouldBlock;
     for (;;) {
-        ssize_t got = recv(fd, buffer_.data() + end_, buffer_.size() - end_, MSG_DONTWAIT);
+        ssize_t got = recv(fd, buffer_.data() + end_, room, MSG_DONTWAIT);
         if (got > 0) {
             end_ += static_cast<size_t>(got);
+            checkFirstHeader();
             return Fill::Progress;
         }
         if (got == 0)
@@ -86,36 +131,15 @@ FrameReader::Fill FrameReader::fill(int fd)
 
 bool FrameReader::take(Frame& frame)
 {
-    size_t available = end_ - start_;
-    if (corrupt_ || available < sizeof(FrameHeader))
+    if (!hasCompleteFrame())
         return false;
     std::memcpy(&frame.header, buffer_.data() + start_, sizeof(FrameHeader));
-    if (!isAcceptableHeader(frame.header)) {
-        corrupt_ = true;
-        return false;
-    }
-    size_t total = sizeof(FrameHeader) + frame.header.length;
-    if (available < total)
-        return false;
     const char* payload = buffer_.data() + start_ + sizeof(FrameHeader);
     frame.payload.assign(payload, payload + frame.header.length);
-    start_ += total;
+    start_ += sizeof(FrameHeader) + frame.header.length;
+    release();
+    checkFirstHeader();
     return true;
-}
-
-void FrameReader::compact()
-{
-    if (start_ == end_) {
-        start_ = end_ = 0;
-        if (buffer_.size() > 4 * readChunk)
-            std::vector<char>().swap(buffer_);
-        return;
-    }
-    if (start_ > 0 && start_ >= buffer_.size() / 2) {
-        std::memmove(buffer_.data(), buffer_.data() + start_, end_ - start_);
-        end_ -= start_;
-        start_ = 0;
-    }
 }
 
 std::vector<char> encodeNames(const char* first, const char* second)

@@ -76,24 +76,49 @@ int64_t payloadLimit(uint16_t kind, uint32_t message);
 /* A header that fails this closes the connection it arrived on. */
 bool isAcceptableHeader(const FrameHeader& header);
 
+/* The largest frame a peer may send: a header and the largest WM_COPYDATA block. */
+constexpr size_t maxPeerFrameBytes = sizeof(FrameHeader) + maxCopyDataBytes;
+/* The largest frame on a connection to or from the window station. */
+constexpr size_t maxStationFrameBytes = sizeof(FrameHeader) + maxStationReplyBytes;
+
 /*
  * Incoming bytes of one connection. Frames are taken out whole, so a frame
  * handler may re-enter the reader of the same connection.
+ *
+ * The buffer grows only with bytes that have arrived, never ahead of what a
+ * header announces, and never holds more than the largest acceptable frame
+ * plus one read: once that much waits, a complete frame is among it, and the
+ * reader takes nothing more from the socket until frames are taken out.
  */
 class FrameReader {
 public:
     enum class Fill { Progress, WouldBlock, Closed };
 
-    /* Reads what the socket has without blocking (one recv). */
+    explicit FrameReader(size_t maxFrameBytes = maxPeerFrameBytes);
+
+    /*
+     * Reads what the socket has without blocking (one recv). WouldBlock also
+     * when the buffer is at its bound or the bytes are corrupt: nothing more
+     * is read then.
+     */
     Fill fill(int fd);
     /* Takes the next complete frame; false when none is complete yet. */
     bool take(Frame& frame);
     /* True when the buffered bytes cannot start a valid frame. */
     bool isCorrupt() const { return corrupt_; }
     bool hasBufferedBytes() const { return end_ > start_; }
+    /* True when take would succeed. */
+    bool hasCompleteFrame();
+    /* Bytes of memory the buffer holds, for tests of its bound. */
+    size_t capacity() const { return buffer_.size(); }
 
 private:
-    void compact();
+    size_t buffered() const { return end_ - start_; }
+    void checkFirstHeader();
+    void makeRoom();
+    void release();
+
+    size_t limit_;
     std::vector<char> buffer_;
     size_t start_ = 0;
     size_t end_ = 0;

@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include "rkDesktop.h"
@@ -27,14 +29,18 @@ constexpr uint64_t listenerId = 1;
 constexpr uint64_t stationId = 2;
 constexpr uint64_t wakeId = 3;
 constexpr uint64_t innerId = 4;
+constexpr uint64_t retryId = 5;
 
 constexpr int stationTimeoutMs = 10000;
+/* How soon windows are registered again after a station could not be reached. */
+constexpr long stationRetryMs = 100;
 constexpr int maxEvents = 32;
 constexpr int drainRounds = 64;
 /*
- * Posts waiting for a receiver that does not read (over 20000 of them,
- * beside what the socket holds); beyond this a post fails, as a full
- * message queue makes it fail on Win32.
+ * Posts and replies waiting for a receiver that does not read (over 20000
+ * of them, beside what the socket holds). Beyond this a post fails, as a
+ * full message queue makes it fail on Win32; a peer that lets its replies
+ * pile up so far is cut off.
  */
 constexpr size_t maxUnsentBytes = 1024u * 1024u;
 
@@ -222,16 +228,19 @@ bool Session::connectStation()
     if (!joinDesktop())
         return false;
     int fd = rkwire::connectToStation(desktop_);
-    if (fd < 0)
-        return false;
-    if (!watch(innerEpoll_, fd, stationId)) {
+    if (fd >= 0 && !watch(innerEpoll_, fd, stationId)) {
         close(fd);
+        fd = -1;
+    }
+    if (fd < 0) {
+        scheduleStationRetry(!windows.empty());
         return false;
     }
     station_ = fd;
-    stationReader_ = FrameReader();
-    reclaimWindows();
-    return station_ >= 0;
+    stationReader_ = FrameReader(rkwire::maxStationFrameBytes);
+    bool reclaimed = reclaimWindows();
+    scheduleStationRetry(!reclaimed);
+    return reclaimed;
 }
 
 void Session::dropStation()
@@ -243,8 +252,14 @@ void Session::dropStation()
     station_ = -1;
 }
 
-/* Windows that outlived a station are registered again with the next one. */
-void Session::reclaimWindows()
+/*
+ * Windows that outlived a station are registered again with the next one,
+ * under the same handles. A station that goes away meanwhile leaves the
+ * rest for the next attempt; a refusal means another process holds the
+ * handle now, which the station's reservations are there to prevent, so it
+ * is reported rather than retried.
+ */
+bool Session::reclaimWindows()
 {
     for (auto& entry : windows) {
         const Window& window = *entry.second;
@@ -253,8 +268,38 @@ void Session::reclaimWindows()
         Frame reply;
         std::vector<char> names = rkwire::encodeNames(window.windowClass->name.c_str(), window.name.c_str());
         if (!stationExchange(header, names, reply))
-            return;
+            return false;
+        if (reply.header.status != static_cast<uint16_t>(Status::Ok))
+            std::fprintf(stderr, "rkwin: the window station refused window %#x of process %d again\n",
+                         window.handle, static_cast<int>(getpid()));
     }
+    return true;
+}
+
+/* Keeps windows registered with no request of our own to notice that the station went away. */
+void Session::scheduleStationRetry(bool wanted)
+{
+    if (wanted && retryTimer_ < 0) {
+        retryTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (retryTimer_ >= 0 && !watch(innerEpoll_, retryTimer_, retryId)) {
+            close(retryTimer_);
+            retryTimer_ = -1;
+        }
+    }
+    if (retryTimer_ < 0)
+        return;
+    itimerspec when{};
+    if (wanted)
+        when.it_value.tv_nsec = stationRetryMs * 1000000L;
+    timerfd_settime(retryTimer_, 0, &when, nullptr);
+}
+
+void Session::onStationRetry()
+{
+    uint64_t expirations;
+    if (read(retryTimer_, &expirations, sizeof expirations) != sizeof expirations)
+        return;
+    connectStation();
 }
 
 bool Session::stationExchange(FrameHeader header, const std::vector<char>& payload, Frame& reply)
@@ -288,8 +333,13 @@ bool Session::stationRequest(Kind kind, uint32_t window, uint16_t flags, const s
 
 void Session::onStationReadable()
 {
-    /* The station only ever answers requests: anything else means it went away. */
+    /*
+     * The station only ever answers requests: anything else means it went
+     * away. Its successor learns of our windows at once, before another
+     * process could ask for them.
+     */
     dropStation();
+    connectStation();
 }
 
 bool Session::resolve(uint32_t handle, bool useCache, Target& target)
@@ -391,15 +441,23 @@ void Session::closeConnection(const std::shared_ptr<Connection>& connection)
  * While a frame waits for room on one socket, whatever the other side and
  * the other processes write is read into their buffers (not handled), so
  * two processes writing large frames to each other cannot block each other.
+ * A buffer that holds a whole frame is not read further: the frame waits
+ * until the write is done, and the peer behind it waits in its socket.
  */
 bool Session::waitWritableBuffering(int fd)
 {
+    std::set<uint64_t> finished;
     for (;;) {
         std::vector<pollfd> watched;
         std::vector<std::shared_ptr<Connection>> readers;
         for (auto& entry : connections_) {
-            short events = entry.second->fd == fd ? POLLIN | POLLOUT : POLLIN;
-            watched.push_back({entry.second->fd, events, 0});
+            Connection& connection = *entry.second;
+            bool readable = !finished.count(entry.first) && !connection.reader.hasCompleteFrame() &&
+                            !connection.reader.isCorrupt();
+            short events = static_cast<short>((readable ? POLLIN : 0) | (connection.fd == fd ? POLLOUT : 0));
+            if (events == 0)
+                continue;
+            watched.push_back({connection.fd, events, 0});
             readers.push_back(entry.second);
         }
         auto target = std::find_if(watched.begin(), watched.end(), [fd](const pollfd& entry) { return entry.fd == fd; });
@@ -411,8 +469,9 @@ bool Session::waitWritableBuffering(int fd)
             return false;
         }
         for (size_t i = 0; i < watched.size(); ++i) {
-            if (watched[i].revents & (POLLIN | POLLHUP | POLLERR)) {
-                readers[i]->reader.fill(readers[i]->fd);
+            if ((watched[i].events & POLLIN) && (watched[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+                if (readers[i]->reader.fill(readers[i]->fd) != FrameReader::Fill::Progress)
+                    finished.insert(readers[i]->id);
                 unparsed_.insert(readers[i]->id);
             }
         }
@@ -542,11 +601,11 @@ void Session::acceptPeers()
 
 void Session::readConnection(const std::shared_ptr<Connection>& connection)
 {
-    if (connection->reader.fill(connection->fd) == FrameReader::Fill::Closed) {
-        closeConnection(connection);
-        return;
-    }
+    bool closed = connection->reader.fill(connection->fd) == FrameReader::Fill::Closed;
+    /* Frames that arrived before the peer closed are still its own. */
     processBuffered(connection);
+    if (closed)
+        closeConnection(connection);
 }
 
 void Session::processBuffered(const std::shared_ptr<Connection>& connection)
@@ -611,7 +670,24 @@ void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& f
         answer.status = static_cast<uint16_t>(Status::Ok);
         answer.lParam = result;
     }
-    writeToPeer(connection, answer, nullptr);
+    queueReply(connection, answer);
+}
+
+/*
+ * A reply never waits for its receiver: it goes behind what is already
+ * queued for it. A peer that lets replies pile up beyond the bound (one
+ * that sends and never reads) is cut off.
+ */
+void Session::queueReply(const std::shared_ptr<Connection>& connection, const FrameHeader& answer)
+{
+    if (connection->closed)
+        return;
+    if (connection->unsent.size() + sizeof answer > maxUnsentBytes) {
+        closeConnection(connection);
+        return;
+    }
+    connection->unsent.append(reinterpret_cast<const char*>(&answer), sizeof answer);
+    flushUnsent(connection, false);
 }
 
 void Session::acceptPost(const Frame& frame)
@@ -654,6 +730,8 @@ int Session::pumpIncoming(int timeoutMs)
             acceptPeers();
         } else if (id == stationId) {
             onStationReadable();
+        } else if (id == retryId) {
+            onStationRetry();
         } else {
             auto found = connections_.find(id);
             if (found == connections_.end())

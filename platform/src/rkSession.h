@@ -139,8 +139,10 @@ private:
     bool ensureEventSources();
     bool connectStation();
     bool stationExchange(rkwire::FrameHeader header, const std::vector<char>& payload, rkwire::Frame& reply);
-    void reclaimWindows();
+    bool reclaimWindows();
     void dropStation();
+    void scheduleStationRetry(bool wanted);
+    void onStationRetry();
 
     std::shared_ptr<Connection> connectionTo(pid_t pid);
     std::shared_ptr<Connection> addConnection(int fd, pid_t pid);
@@ -157,6 +159,7 @@ private:
     bool processUnparsed();
     void handleFrame(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void answerSend(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
+    void queueReply(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& answer);
     void acceptPost(const rkwire::Frame& frame);
     void acceptReply(const std::shared_ptr<Connection>& connection, const rkwire::Frame& frame);
     void onStationReadable();
@@ -178,7 +181,8 @@ private:
     std::string desktop_;
     int listener_ = -1;
     int station_ = -1;
-    rkwire::FrameReader stationReader_;
+    int retryTimer_ = -1; /* armed while windows wait to be registered with a station */
+    rkwire::FrameReader stationReader_{rkwire::maxStationFrameBytes};
     uint64_t stationSequence_ = 0;
 
     std::map<uint64_t, std::shared_ptr<Connection>> connections_;

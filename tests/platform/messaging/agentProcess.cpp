@@ -241,9 +241,17 @@ bool PrivateDesktop::waitForStationToLeave() const
 bool PrivateDesktop::stopStation(int signal)
 {
     pid_t pid = stationPid();
-    if (pid > 0 && stationRunning())
-        ::kill(pid, signal);
-    return waitForStationToLeave();
+    if (pid <= 0 || !stationRunning())
+        return true;
+    ::kill(pid, signal);
+    /* Clients start a successor at once: the killed one is gone when another holds the lock or none does. */
+    auto deadline = Clock::now() + patience;
+    while (stationRunning() && stationPid() == pid) {
+        if (Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 std::unique_ptr<AgentProcess> PrivateDesktop::start(const std::vector<std::string>& arguments)
