@@ -1,0 +1,312 @@
+#include "rkStation.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <strings.h>
+
+namespace rkstation {
+
+using namespace rkwire;
+
+namespace {
+
+uint16_t nextReuse(uint16_t reuse)
+{
+    ++reuse;
+    return reuse == 0 || reuse == 0xffff ? 1 : reuse;
+}
+
+bool isWindowSlot(uint32_t slot) { return slot != 0 && slot != broadcastSlot; }
+
+/* A handle whose high 16 bits are 0 or 0xffff addresses its slot, whoever holds it. */
+bool isFullReuse(uint32_t reuse) { return reuse != 0 && reuse != 0xffff; }
+
+/* The header of the answer to a request, before its result is known. */
+FrameHeader answerTo(const Frame& request, Status status)
+{
+    FrameHeader answer{};
+    answer.sequence = request.header.sequence;
+    answer.status = static_cast<uint16_t>(status);
+    return answer;
+}
+
+} // namespace
+
+bool processExists(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH); }
+
+Station::Station(uint16_t firstReuse, const std::vector<HeldHandle>& reserved, IsAlive isAlive)
+    : slots_(slotCount), isAlive_(std::move(isAlive))
+{
+    for (Slot& slot : slots_)
+        slot.reuse = firstReuse;
+    for (const HeldHandle& held : reserved)
+        reserve(held);
+}
+
+/* A predecessor's handle keeps its slot and its reuse count until its owner claims it again or dies. */
+void Station::reserve(const HeldHandle& held)
+{
+    uint32_t slot = held.handle & 0xffff;
+    uint32_t reuse = held.handle >> 16;
+    if (!isWindowSlot(slot) || !isFullReuse(reuse) || held.pid <= 0)
+        return;
+    Slot& entry = slots_[slot];
+    if (entry.state != State::Reserved)
+        ++reservedCount_;
+    entry.state = State::Reserved;
+    entry.reuse = static_cast<uint16_t>(reuse);
+    entry.pid = held.pid;
+}
+
+bool Station::handleRequest(ClientId client, pid_t pid, const Frame& request)
+{
+    switch (static_cast<Kind>(request.header.kind)) {
+    case Kind::Create:
+        return create(client, pid, request);
+    case Kind::Claim:
+        return claim(client, pid, request);
+    case Kind::Destroy:
+        return destroy(client, request);
+    case Kind::Resolve:
+        return resolve(client, request);
+    case Kind::Find:
+        return find(client, request);
+    case Kind::Snapshot:
+        return snapshot(client, request);
+    default:
+        return false;
+    }
+}
+
+void Station::answer(ClientId client, FrameHeader header, const std::vector<char>& payload)
+{
+    header.magic = frameMagic;
+    header.kind = static_cast<uint16_t>(Kind::StationReply);
+    header.length = static_cast<uint32_t>(payload.size());
+    clients_[client].append(header, payload);
+}
+
+void Station::disconnect(ClientId client)
+{
+    for (uint32_t slot = 1; slot < broadcastSlot; ++slot)
+        if (slots_[slot].state == State::Live && slots_[slot].owner == client)
+            release(slot);
+    clients_.erase(client);
+}
+
+bool Station::create(ClientId client, pid_t pid, const Frame& request)
+{
+    Names names;
+    if (!decodeNames(request.payload, names.className, names.windowName))
+        return false;
+    FrameHeader reply = answerTo(request, Status::Refused);
+    if (uint32_t slot = freeSlot()) {
+        occupy(slot, client, pid, request.header.status & flagTopLevel, std::move(names), slots_[slot].reuse);
+        reply.window = handleOf(slot);
+        reply.status = static_cast<uint16_t>(Status::Ok);
+    }
+    answer(client, reply);
+    return true;
+}
+
+/* The lowest free slot; reserved ones only once their owners turn out to be dead. 0 when none. */
+uint32_t Station::freeSlot()
+{
+    for (;;) {
+        for (uint32_t slot = lowestFree_; slot < broadcastSlot; ++slot) {
+            if (slots_[slot].state == State::Free) {
+                lowestFree_ = slot + 1;
+                return slot;
+            }
+        }
+        lowestFree_ = broadcastSlot;
+        if (!hasReservations())
+            return 0;
+        releaseDeadReservations();
+        if (lowestFree_ == broadcastSlot)
+            return 0;
+    }
+}
+
+/* A client that outlived a previous station registers its windows again. */
+bool Station::claim(ClientId client, pid_t pid, const Frame& request)
+{
+    Names names;
+    if (!decodeNames(request.payload, names.className, names.windowName))
+        return false;
+    uint32_t handle = request.header.window;
+    FrameHeader reply = answerTo(request, Status::Refused);
+    reply.window = handle;
+    if (claimable(handle & 0xffff, handle, pid)) {
+        occupy(handle & 0xffff, client, pid, request.header.status & flagTopLevel, std::move(names),
+               static_cast<uint16_t>(handle >> 16));
+        reply.status = static_cast<uint16_t>(Status::Ok);
+    }
+    answer(client, reply);
+    return true;
+}
+
+/* A reserved slot goes back to the process that held it, or to anyone once that process is dead. */
+bool Station::claimable(uint32_t slot, uint32_t handle, pid_t pid)
+{
+    if (!isWindowSlot(slot) || !isFullReuse(handle >> 16))
+        return false;
+    Slot& entry = slots_[slot];
+    if (entry.state == State::Reserved) {
+        if (entry.pid == pid && handleOf(slot) == handle)
+            return true;
+        if (isAlive_(entry.pid))
+            return false;
+        release(slot);
+    }
+    return entry.state == State::Free;
+}
+
+bool Station::destroy(ClientId client, const Frame& request)
+{
+    uint32_t slot = 0;
+    const Slot* entry = lookup(request.header.window, &slot);
+    FrameHeader reply = answerTo(request, Status::NoWindow);
+    if (entry && entry->state == State::Live && entry->owner == client && handleOf(slot) == request.header.window) {
+        release(slot);
+        reply.status = static_cast<uint16_t>(Status::Ok);
+    }
+    answer(client, reply);
+    return true;
+}
+
+/* A reserved window still lives in its owner, so it resolves before the owner claims it again. */
+bool Station::resolve(ClientId client, const Frame& request)
+{
+    uint32_t slot = 0;
+    const Slot* entry = lookup(request.header.window, &slot);
+    FrameHeader reply = answerTo(request, entry ? Status::Ok : Status::NoWindow);
+    if (entry) {
+        reply.window = handleOf(slot);
+        reply.lParam = entry->pid;
+    }
+    answer(client, reply);
+    return true;
+}
+
+bool Station::find(ClientId client, const Frame& request)
+{
+    std::string className, windowName;
+    if (!decodeNames(request.payload, className, windowName))
+        return false;
+    bool byClass = request.header.status & flagHasClass;
+    bool byName = request.header.status & flagHasName;
+    FrameHeader reply = answerTo(request, Status::NoWindow);
+    uint64_t newest = 0;
+    for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
+        const Slot& entry = slots_[slot];
+        if (entry.state != State::Live || !entry.topLevel || entry.serial < newest)
+            continue;
+        const Names& names = names_[slot];
+        if (byClass && strcasecmp(names.className.c_str(), className.c_str()) != 0)
+            continue;
+        if (byName && strcasecmp(names.windowName.c_str(), windowName.c_str()) != 0)
+            continue;
+        newest = entry.serial;
+        reply.window = handleOf(slot);
+        reply.lParam = entry.pid;
+        reply.status = static_cast<uint16_t>(Status::Ok);
+    }
+    answer(client, reply);
+    return true;
+}
+
+bool Station::snapshot(ClientId client, const Frame& request)
+{
+    std::vector<char> payload;
+    for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
+        const Slot& entry = slots_[slot];
+        if (entry.state != State::Live || !entry.topLevel)
+            continue;
+        uint32_t pair[2] = {handleOf(slot), static_cast<uint32_t>(entry.pid)};
+        const char* bytes = reinterpret_cast<const char*>(pair);
+        payload.insert(payload.end(), bytes, bytes + sizeof pair);
+    }
+    answer(client, answerTo(request, Status::Ok), payload);
+    return true;
+}
+
+const Station::Slot* Station::lookup(uint32_t handle, uint32_t* slotIndex) const
+{
+    uint32_t slot = handle & 0xffff;
+    uint32_t reuse = handle >> 16;
+    if (!isWindowSlot(slot))
+        return nullptr;
+    const Slot& entry = slots_[slot];
+    if (entry.state == State::Free || (isFullReuse(reuse) && reuse != entry.reuse))
+        return nullptr;
+    *slotIndex = slot;
+    return &entry;
+}
+
+void Station::occupy(uint32_t slot, ClientId client, pid_t pid, bool topLevel, Names names, uint16_t reuse)
+{
+    Slot& entry = slots_[slot];
+    if (entry.state == State::Reserved)
+        --reservedCount_;
+    entry.state = State::Live;
+    entry.reuse = reuse;
+    entry.owner = client;
+    entry.pid = pid;
+    entry.topLevel = topLevel;
+    entry.serial = ++serial_;
+    names_[slot] = std::move(names);
+    changes_.push_back({handleOf(slot), pid, true});
+}
+
+/* The slot's next window gets a new reuse count, so the old full handle addresses nothing. */
+void Station::release(uint32_t slot)
+{
+    Slot& entry = slots_[slot];
+    if (entry.state == State::Free)
+        return;
+    if (entry.state == State::Reserved)
+        --reservedCount_;
+    changes_.push_back({handleOf(slot), entry.pid, false});
+    names_.erase(slot);
+    Slot freed;
+    freed.reuse = nextReuse(entry.reuse);
+    entry = std::move(freed);
+    lowestFree_ = std::min(lowestFree_, slot);
+}
+
+void Station::releaseDeadReservations()
+{
+    if (!hasReservations())
+        return;
+    std::map<pid_t, bool> alive;
+    for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
+        if (slots_[slot].state != State::Reserved)
+            continue;
+        pid_t pid = slots_[slot].pid;
+        auto known = alive.find(pid);
+        if (known == alive.end())
+            known = alive.emplace(pid, isAlive_(pid)).first;
+        if (!known->second)
+            release(slot);
+    }
+}
+
+std::vector<HandleChange> Station::takeChanges()
+{
+    std::vector<HandleChange> taken;
+    taken.swap(changes_);
+    return taken;
+}
+
+std::vector<HeldHandle> Station::heldHandles() const
+{
+    std::vector<HeldHandle> held;
+    for (uint32_t slot = 1; slot < broadcastSlot; ++slot)
+        if (slots_[slot].state != State::Free)
+            held.push_back({handleOf(slot), slots_[slot].pid});
+    return held;
+}
+
+} // namespace rkstation

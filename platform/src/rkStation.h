@@ -1,0 +1,112 @@
+/*
+ * The window station's handle table and its answers, apart from any
+ * socket: requests go in with the client they came from, answers come out
+ * on that client's queue. The program around it moves the bytes; a test or
+ * a fuzzer can drive it directly.
+ */
+#ifndef RKSTATION_H
+#define RKSTATION_H
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <unordered_map>
+#include <sys/types.h>
+#include <vector>
+
+#include "rkAnswerQueue.h"
+#include "rkFrame.h"
+
+namespace rkstation {
+
+using ClientId = int;
+
+constexpr uint32_t slotCount = 0x10000;
+constexpr uint32_t broadcastSlot = 0xffff;
+
+/* A handle some process holds: a live window, or one a predecessor handed out. */
+struct HeldHandle {
+    uint32_t handle;
+    pid_t pid;
+};
+
+/* One change to the held handles, for the file a successor reads. */
+struct HandleChange {
+    uint32_t handle;
+    pid_t pid;
+    bool held; /* false: the handle is given up */
+};
+
+class Station {
+public:
+    using IsAlive = std::function<bool(pid_t)>;
+
+    /*
+     * reserved: handles that a killed predecessor handed out; their slots
+     * wait for their owners. isAlive tells whether such an owner still runs.
+     */
+    Station(uint16_t firstReuse, const std::vector<HeldHandle>& reserved, IsAlive isAlive);
+
+    /* Answers one request on the client's queue; false for a malformed one (nothing is answered). */
+    bool handleRequest(ClientId client, pid_t pid, const rkwire::Frame& request);
+    /* The client is gone: its windows are freed and its answers dropped. */
+    void disconnect(ClientId client);
+    AnswerQueue& answers(ClientId client) { return clients_[client]; }
+
+    /* Gives up the reservations whose owners have died. */
+    void releaseDeadReservations();
+    bool hasReservations() const { return reservedCount_ > 0; }
+
+    /* What changed since the last call, in order. */
+    std::vector<HandleChange> takeChanges();
+    /* Every handle held now, live or reserved. */
+    std::vector<HeldHandle> heldHandles() const;
+
+private:
+    enum class State : uint8_t { Free, Live, Reserved };
+    struct Names {
+        std::string className;
+        std::string windowName;
+    };
+    struct Slot {
+        State state = State::Free;
+        uint16_t reuse = 1;
+        ClientId owner = -1;
+        pid_t pid = -1;
+        bool topLevel = false;
+        uint64_t serial = 0;
+    };
+
+    bool create(ClientId client, pid_t pid, const rkwire::Frame& request);
+    bool claim(ClientId client, pid_t pid, const rkwire::Frame& request);
+    bool destroy(ClientId client, const rkwire::Frame& request);
+    bool resolve(ClientId client, const rkwire::Frame& request);
+    bool find(ClientId client, const rkwire::Frame& request);
+    bool snapshot(ClientId client, const rkwire::Frame& request);
+    void answer(ClientId client, rkwire::FrameHeader header, const std::vector<char>& payload = {});
+
+    uint32_t freeSlot();
+    bool claimable(uint32_t slot, uint32_t handle, pid_t pid);
+    const Slot* lookup(uint32_t handle, uint32_t* slotIndex) const;
+    void occupy(uint32_t slot, ClientId client, pid_t pid, bool topLevel, Names names, uint16_t reuse);
+    void release(uint32_t slot);
+    void reserve(const HeldHandle& held);
+    uint32_t handleOf(uint32_t slot) const { return static_cast<uint32_t>(slots_[slot].reuse) << 16 | slot; }
+
+    std::vector<Slot> slots_;
+    std::unordered_map<uint32_t, Names> names_; /* of the live windows, by slot */
+    std::map<ClientId, AnswerQueue> clients_;
+    std::vector<HandleChange> changes_;
+    IsAlive isAlive_;
+    uint32_t lowestFree_ = 1; /* no slot below it is free */
+    uint32_t reservedCount_ = 0;
+    uint64_t serial_ = 0;
+};
+
+/* The usual IsAlive: the process exists (a zombie still counts). */
+bool processExists(pid_t pid);
+
+} // namespace rkstation
+
+#endif

@@ -1,0 +1,71 @@
+/*
+ * The window station's sockets: takes the desktop's clients, feeds their
+ * requests to the Station, records the handles it hands out and writes
+ * the answers as each client's socket takes them. It never waits on a
+ * client.
+ */
+#ifndef RKSTATIONSERVER_H
+#define RKSTATIONSERVER_H
+
+#include <chrono>
+#include <map>
+#include <poll.h>
+#include <string>
+#include <vector>
+
+#include "rkFrame.h"
+#include "rkHandleJournal.h"
+#include "rkStation.h"
+
+namespace rkstation {
+
+/*
+ * A client that asks only when its last answer came has at most one
+ * answer waiting, and the largest is a whole-table snapshot of 512 KiB.
+ * More than 1 MiB waiting means the client asks without reading: it is
+ * disconnected. From 64 KiB on nothing more is read from it until it has
+ * taken its answers, so a client that pipelines small requests waits
+ * instead, holding at most the answers to one read of requests.
+ */
+constexpr size_t maxWaitingAnswerBytes = 1024 * 1024;
+constexpr size_t pauseReadingAtBytes = 64 * 1024;
+
+class StationServer {
+public:
+    StationServer(std::string desktop, int listener, int lingerMs, uint16_t firstReuse);
+    void run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Connection {
+        pid_t pid = -1;
+        rkwire::FrameReader reader;
+    };
+
+    int timeoutMs(bool& leave);
+    std::vector<pollfd> watchedDescriptors();
+    void serve(const pollfd& ready);
+    void readFrom(int fd);
+    void drop(int fd);
+    void acceptClients();
+    void sweepReservations();
+    void recordChanges();
+    void noteJournal(bool recorded);
+    void writeAnswers();
+    bool idleAndDrained();
+
+    std::string desktop_;
+    int listener_;
+    int lingerMs_;
+    HandleJournal journal_;
+    Station station_;
+    std::map<int, Connection> connections_;
+    bool idle_ = false;
+    Clock::time_point idleSince_;
+    Clock::time_point nextSweep_;
+    bool journalFailed_ = false;
+};
+
+} // namespace rkstation
+
+#endif
