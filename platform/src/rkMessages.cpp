@@ -12,11 +12,18 @@
  * InSendMessageEx tells a procedure whether another process sent the
  * message it handles; what this thread sends or dispatches itself, even
  * nested inside such a message, counts as not sent.
+ *
+ * As on Win32, a send to a window of this process hands the parameters to
+ * its procedure untouched, whatever the message: they are the caller's to
+ * vouch for. Only a send to another process looks at them: WM_COPYDATA's
+ * block is read to be carried, and a system message whose parameter is an
+ * address is refused, since no structure is carried for it.
  */
 #include <cstring>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include "rkPointerMessages.h"
 #include "rkSession.h"
 #include "rkhost.h"
 #include "rkwin.h"
@@ -29,13 +36,19 @@ namespace {
 /* As on Win32: neither application messages nor private ones are broadcast. */
 bool isBroadcastable(UINT message) { return message < WM_USER || message >= 0xC000; }
 
-bool isValidCopyData(UINT message, LPARAM lParam)
+/* Whether the parameters can be carried to another process. */
+bool canTravel(UINT message, LPARAM lParam)
 {
+    if (rkwire::carriesPointer(message))
+        return false;
     if (message != WM_COPYDATA)
         return true;
     const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
     return copy && (copy->cbData == 0 || copy->lpData) && copy->cbData <= rkwire::maxCopyDataBytes;
 }
+
+/* As on Win32, a message whose parameters are addresses cannot wait in a queue. */
+bool isSyncOnly(UINT message) { return message == WM_COPYDATA || rkwire::carriesPointer(message); }
 
 LRESULT callLocal(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
@@ -73,14 +86,16 @@ std::vector<Target> broadcastTargets()
     return targets;
 }
 
+/* Parameters that cannot travel reach this process's windows only. */
 LRESULT broadcastSend(UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (!isBroadcastable(message))
         return TRUE;
+    const bool travels = canTravel(message, lParam);
     for (const Target& target : broadcastTargets()) {
         if (target.pid == getpid())
             callLocal(target.handle, message, wParam, lParam);
-        else
+        else if (travels)
             Session::instance().sendRemote(target, message, wParam, lParam);
     }
     return TRUE;
@@ -108,6 +123,10 @@ LRESULT sendToWindow(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam
             break;
         if (target.local)
             return callLocal(target.handle, message, wParam, lParam);
+        if (!canTravel(message, lParam)) {
+            SetLastError(ERROR_INVALID_PARAMETER);
+            return 0;
+        }
         rkwin::SendOutcome outcome = session.sendRemote(target, message, wParam, lParam);
         /* A slot-only handle from a stale cache may now name another window. */
         if (outcome.noWindow && target.fromCache && rkwin::isSlotOnly(handle))
@@ -172,10 +191,6 @@ bool isValidFilterWindow(HWND window)
 
 LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (!isValidCopyData(message, lParam)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return 0;
-    }
     uint32_t handle = rkwin::handleValue(hwnd);
     if (handle == rkwin::broadcastHandle)
         return broadcastSend(message, wParam, lParam);
@@ -188,7 +203,7 @@ LRESULT WINAPI SendMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPara
 
 BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    if (message == WM_COPYDATA) {
+    if (isSyncOnly(message)) {
         SetLastError(ERROR_MESSAGE_SYNC_ONLY);
         return FALSE;
     }

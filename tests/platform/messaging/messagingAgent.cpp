@@ -172,6 +172,14 @@ void sendCopyData(unsigned long long window, unsigned long size, unsigned long l
                                                             reinterpret_cast<LPARAM>(&copy))));
 }
 
+/* A send whose answer also tells the last error it left. */
+void sendTellingError(unsigned long long window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    SetLastError(0);
+    const LRESULT result = SendMessageA(asWindow(window), message, wParam, lParam);
+    say("sent %lld %lu", static_cast<long long>(result), static_cast<unsigned long>(GetLastError()));
+}
+
 void postMany(HWND window, UINT message, unsigned long long count)
 {
     unsigned long long posted = 0;
@@ -201,6 +209,8 @@ void runCommand(const std::string& line)
         say("destroyed %d", DestroyWindow(asWindow(window)));
     } else if (command == "send" && std::sscanf(line.c_str(), "%*s %llu %u %llu %lld", &window, &message, &wParam, &lParam) == 4) {
         say("result %lld", static_cast<long long>(SendMessageA(asWindow(window), message, wParam, lParam)));
+    } else if (command == "senderror" && std::sscanf(line.c_str(), "%*s %llu %u %llu %lld", &window, &message, &wParam, &lParam) == 4) {
+        sendTellingError(window, message, wParam, lParam);
     } else if (command == "post" && std::sscanf(line.c_str(), "%*s %llu %u %llu %lld", &window, &message, &wParam, &lParam) == 4) {
         BOOL posted = PostMessageA(asWindow(window), message, wParam, lParam);
         say("posted %d %lu", posted, static_cast<unsigned long>(posted ? 0 : GetLastError()));
