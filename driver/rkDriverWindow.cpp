@@ -50,6 +50,16 @@ bool carriesPointer(UINT message)
            message == msgDatabaseChangeWide;
 }
 
+/* The driver comes with the window's own creation, once. A later WM_CREATE
+   is another process's and may carry any address. */
+void takeDriver(HWND window, LPARAM lParam)
+{
+    if (GetWindowLongPtrA(window, 0) != 0)
+        return;
+    const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+    SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+}
+
 /* atoi's reading of a field, without its overflow: out-of-range numbers saturate. */
 int fieldNumber(const char* field)
 {
@@ -68,8 +78,7 @@ LRESULT CALLBACK rkDriver::messageWindowProcedure(HWND window, UINT message, WPA
     if (isSystemMessage(message) && relayDelivering(window, message, lParam))
         return 0;
     if (message == WM_CREATE) {
-        const auto* creation = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(creation->lpCreateParams));
+        takeDriver(window, lParam);
     } else if (message == WM_COPYDATA) {
         relayReceive(window, reinterpret_cast<HWND>(static_cast<ULONG_PTR>(LOWORD(wParam))),
                      reinterpret_cast<const COPYDATASTRUCT*>(lParam));

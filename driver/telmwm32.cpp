@@ -167,11 +167,16 @@ DWORD relaySend(HWND senderWindow, HWND destinationWindow, UINT message, WPARAM 
     return record.replyResult;
 }
 
+/* A relayed system message is refused before anything is sent, delivery or
+   answer: its relayed value or text would reach a procedure (or this
+   process's own sending) where a system structure's address belongs. */
 void relayReceive(HWND deliveryWindow, HWND replyWindow, const COPYDATASTRUCT* copyData)
 {
     if (copyData == nullptr || (copyData->cbData > 0 && copyData->lpData == nullptr))
         return;
     const UINT message = frameMessage(*copyData);
+    if (message < WM_USER)
+        return;
     const WPARAM wParam = static_cast<WPARAM>(copyData->dwData & 0xffff);
     if (message == RELAY_REPLY)
         storeAnswer(*copyData);

@@ -37,7 +37,8 @@ DWORD relaySend(HWND senderWindow, HWND destinationWindow, UINT message, WPARAM 
 /*
  * Handles one WM_COPYDATA received by a window: a request is delivered to
  * deliveryWindow and answered to replyWindow; an answer is stored for the
- * relaySend that waits for it.
+ * relaySend that waits for it. A request for a system message (below
+ * WM_USER) is dropped: nothing is delivered and nothing answered.
  */
 void relayReceive(HWND deliveryWindow, HWND replyWindow, const COPYDATASTRUCT* copyData);
 
