@@ -53,7 +53,9 @@ hubFrame readRelay(const COPYDATASTRUCT& copyData)
     frame.wParam = data & 0xffff;
     frame.kind = message == relayReplyMessage ? frameKind::relayReply : frameKind::relayRequest;
     frame.bytes.assign(std::max<std::size_t>(copyData.cbData, relayTextSize) + 1, '\0');
-    std::memcpy(frame.bytes.data(), copyData.lpData, copyData.cbData);
+    // An empty block may come without an address, which memcpy must not be given.
+    if (copyData.cbData > 0)
+        std::memcpy(frame.bytes.data(), copyData.lpData, copyData.cbData);
     frame.numeric = copyData.cbData == relayNumericSize;
     if (frame.numeric && frame.kind == frameKind::relayRequest && !readRelayNumber(frame.bytes.data(), frame.value))
         frame.kind = frameKind::bad;

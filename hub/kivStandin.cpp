@@ -72,9 +72,13 @@ std::string handleText(HWND window)
 
 LRESULT CALLBACK hubWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    // The hub comes with the window's own creation, once: a later WM_CREATE
+    // is another process's and may carry any address.
     if (message == WM_CREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        if (GetWindowLongPtrA(window, 0) == 0) {
+            const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+            SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        }
         return 0;
     }
     auto* hub = reinterpret_cast<kivStandin*>(GetWindowLongPtrA(window, 0));
