@@ -9,6 +9,7 @@ packages=(
   qtbase5-dev qtbase5-dev-tools
   xvfb xauth x11-apps imagemagick
   python3
+  clang-14 libclang-rt-14-dev
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
