@@ -95,6 +95,57 @@ TEST(FrameReader, ReadsAPayloadLargerThanOneRead)
     EXPECT_EQ(frame.payload.size(), payload.size());
 }
 
+TEST(FrameReader, KeepsFillingWhileWholeFramesWaitUntaken)
+{
+    SocketPair pair;
+    FrameReader reader;
+    pair.write(encode(copyDataHeader(1), "one") + encode(copyDataHeader(2), "two"));
+    ASSERT_EQ(reader.fill(pair.reader()), FrameReader::Fill::Progress);
+    std::string large(100000, 'l');
+    pair.write(encode(copyDataHeader(3), large));
+    Frame frame;
+    for (uint64_t expected : {1u, 2u, 3u}) {
+        while (!reader.hasCompleteFrame())
+            ASSERT_EQ(reader.fill(pair.reader()), FrameReader::Fill::Progress);
+        ASSERT_TRUE(reader.take(frame));
+        EXPECT_EQ(frame.header.sequence, expected);
+    }
+    EXPECT_EQ(std::string(frame.payload.begin(), frame.payload.end()), large);
+}
+
+TEST(FrameReader, GrowsWithArrivedBytesNotWithAnnouncedOnes)
+{
+    SocketPair pair;
+    FrameReader reader;
+    FrameHeader header = copyDataHeader(1);
+    header.length = rkwire::maxCopyDataBytes;
+    pair.write(std::string(reinterpret_cast<const char*>(&header), sizeof header) + "x");
+    ASSERT_EQ(reader.fill(pair.reader()), FrameReader::Fill::Progress);
+    EXPECT_LT(reader.capacity(), 1u << 20);
+}
+
+TEST(FrameReader, StopsReadingAtItsBoundUntilFramesAreTaken)
+{
+    SocketPair pair;
+    FrameReader reader(sizeof(FrameHeader));
+    std::string frames;
+    for (int i = 0; i < 4000; ++i)
+        frames += encode(copyDataHeader(i));
+    pair.write(frames);
+    while (reader.fill(pair.reader()) == FrameReader::Fill::Progress) {
+    }
+    EXPECT_LE(reader.capacity(), sizeof(FrameHeader) + 64 * 1024);
+    Frame frame;
+    uint64_t taken = 0;
+    for (;;) {
+        while (reader.take(frame))
+            EXPECT_EQ(frame.header.sequence, taken++);
+        if (reader.fill(pair.reader()) != FrameReader::Fill::Progress)
+            break;
+    }
+    EXPECT_EQ(taken, 4000u);
+}
+
 TEST(FrameReader, ReportsAClosedPeerAndAnEmptySocket)
 {
     SocketPair pair;
