@@ -133,6 +133,8 @@ LRESULT sendToWindow(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam
             continue;
         if (outcome.noWindow)
             break;
+        if (outcome.refused)
+            SetLastError(ERROR_INVALID_PARAMETER);
         return outcome.result;
     }
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "rkDesktop.h"
+#include "rkPointerMessages.h"
 
 namespace rkwin {
 
@@ -564,6 +565,7 @@ SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wPara
     refreshWakeup();
     outcome.delivered = send.answered && send.status == Status::Ok;
     outcome.noWindow = send.answered && send.status == Status::NoWindow;
+    outcome.refused = send.answered && send.status == Status::Refused;
     outcome.result = outcome.delivered ? send.result : 0;
     if (outcome.noWindow)
         forget(target.handle);
@@ -656,7 +658,11 @@ void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& f
     FrameHeader answer = rkwire::makeHeader(Kind::Reply, frame.header.window, frame.header.message);
     answer.sequence = frame.header.sequence;
     answer.status = static_cast<uint16_t>(Status::NoWindow);
-    if (Window* window = exactLocalWindow(frame.header.window)) {
+    Window* window = exactLocalWindow(frame.header.window);
+    if (window && rkwire::carriesPointer(frame.header.message)) {
+        /* A number from another process where the procedure expects an address of ours: refused, unseen. */
+        answer.status = static_cast<uint16_t>(Status::Refused);
+    } else if (window) {
         const auto wParam = static_cast<WPARAM>(frame.header.wParam);
         LRESULT result;
         if (frame.header.message == WM_COPYDATA) {

@@ -62,6 +62,7 @@ struct Target {
 struct SendOutcome {
     bool delivered = false;
     bool noWindow = false;
+    bool refused = false; /* the receiver would not hand the message to its procedure */
     LRESULT result = 0;
 };
 
