@@ -39,7 +39,7 @@ private:
     using Clock = std::chrono::steady_clock;
     struct Connection {
         pid_t pid = -1;
-        rkwire::FrameReader reader;
+        rkwire::FrameReader reader{sizeof(rkwire::FrameHeader) + rkwire::maxStationRequestBytes};
     };
 
     int timeoutMs(bool& leave);
