@@ -699,7 +699,7 @@ void Session::queueReply(const std::shared_ptr<Connection>& connection, const Fr
 void Session::acceptPost(const Frame& frame)
 {
     Window* window = exactLocalWindow(frame.header.window);
-    if (!window)
+    if (!window || rkwire::carriesPointer(frame.header.message))
         return;
     MSG message{};
     message.hwnd = toHwnd(window->handle);

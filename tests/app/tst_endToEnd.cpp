@@ -12,6 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <csignal>
 
 namespace {
 constexpr int boundMs = 10000;
@@ -169,6 +170,21 @@ private:
     QString output;
 };
 
+/* Kills the desktop's window station and waits until that one is gone (its clients start the next). */
+bool killStation(const QString& desktop)
+{
+    const QStringList pidLines = linesOf(desktop + "/winstation.pid");
+    if (pidLines.isEmpty())
+        return false;
+    const pid_t pid = pidLines.first().toInt();
+    if (pid <= 0 || ::kill(pid, SIGKILL) != 0)
+        return false;
+    return waitFor([&] {
+        const QStringList now = linesOf(desktop + "/winstation.pid");
+        return now.isEmpty() || now.first().toInt() != pid || ::kill(pid, 0) != 0;
+    });
+}
+
 struct irCommand {
     int device = 0;
     int slot = 0;
@@ -263,6 +279,48 @@ private slots:
         QVERIFY(second.endsWithZero());
         QVERIFY(hub.endsWithZero());
         QCOMPARE(hub.summary()["malformed"].toInt(-1), 0);
+    }
+
+    void keepsItsDeviceWhenTheWindowStationIsKilledMidTraffic()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start());
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable"}));
+        QVERIFY(waitFor([&] { return hub.captured().size() >= 5; }));
+        QVERIFY(killStation(path()));
+
+        const int before = hub.captured().size();
+        QVERIFY(waitFor([&] { return hub.captured().size() >= before + 20; }));
+        QVERIFY(hub.hasDriver(12));
+        generatorProcess later(path());
+        QVERIFY(later.start({"13"}));
+        QVERIFY(waitFor([&] { return hub.hasDriver(13); }));
+        QVERIFY(hub.command("close").last().startsWith("ok close 2"));
+        QVERIFY2(generator.endsWithZero(), qPrintable(generator.debugOutput()));
+        QVERIFY(later.endsWithZero());
+        QVERIFY(hub.endsWithZero());
+        QCOMPARE(hub.summary()["malformed"].toInt(-1), 0);
+    }
+
+    void anIdleHubOutlivesTheWindowStationAndStillRefusesADuplicate()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start());
+        generatorProcess first(path());
+        QVERIFY(first.start({"12"}));
+        QVERIFY(waitFor([&] { return hub.hasDriver(12); }));
+        QVERIFY(killStation(path()));
+
+        generatorProcess duplicate(path());
+        QVERIFY(duplicate.start({"12"}));
+        QVERIFY(duplicate.endsWithZero());
+        QVERIFY2(duplicate.debugOutput().contains("Device ID is already running"), qPrintable(duplicate.debugOutput()));
+        generatorProcess other(path());
+        QVERIFY(other.start({"14"}));
+        QVERIFY(waitFor([&] { return hub.hasDriver(14); }));
+        QVERIFY(hub.command("close").last().startsWith("ok close"));
+        QVERIFY(other.endsWithZero());
     }
 
     void endsWithZeroWithoutADeviceNumber()

@@ -20,6 +20,7 @@ using namespace agent;
 namespace {
 
 constexpr unsigned long largeCopy = 8u << 20;
+constexpr unsigned setText = 0x000C; /* WM_SETTEXT: lParam is the address of a string */
 
 int connectToPeer(const PrivateDesktop& desktop, pid_t pid)
 {
@@ -141,4 +142,21 @@ TEST_F(HostilePeer, TwoProcessesWritingLargeFramesToEachOtherBothFinish)
     EXPECT_NE(right.waitFor("result"), "");
     EXPECT_NE(left.waitFor("copydata 0 " + std::to_string(largeCopy)), "");
     EXPECT_NE(right.waitFor("copydata 0 " + std::to_string(largeCopy)), "");
+}
+
+TEST_F(HostilePeer, PostingAnAddressParameterReachesNoProcedure)
+{
+    AgentProcess& target = startAgent();
+    long long window = createWindow(target, "Target");
+    int fd = connectToPeer(desktop_, target.pid());
+    ASSERT_GE(fd, 0);
+    rkwire::FrameHeader header = rkwire::makeHeader(rkwire::Kind::Post, static_cast<uint32_t>(window), setText);
+    header.lParam = 8;
+    ASSERT_EQ(::send(fd, &header, sizeof header, MSG_NOSIGNAL), ssize_t(sizeof header));
+    header.message = msgAdd;
+    ASSERT_EQ(::send(fd, &header, sizeof header, MSG_NOSIGNAL), ssize_t(sizeof header));
+    EXPECT_NE(target.waitFor(received(window, msgAdd, 0, 8)), "");
+    ASSERT_TRUE(target.settle());
+    EXPECT_FALSE(target.said(received(window, setText, 0, 8)));
+    close(fd);
 }
