@@ -23,7 +23,10 @@ using rkfuzz::ProfileView;
 
 namespace {
 
+// Defaults that a stored value could equal: a key reads as missing only when
+// each of two different defaults comes back.
 const char missing[] = "\x01missing";
+const char alsoMissing[] = "\x02missing";
 
 const std::string& profilePath()
 {
@@ -81,12 +84,17 @@ std::string_view withoutQuotes(std::string_view text)
     return text;
 }
 
-std::string readString(const char* section, const char* key, DWORD size = 70000)
+std::string readString(const char* section, const char* key, DWORD size = 70000, const char* fallback = missing)
 {
     std::vector<char> buffer(size, '\x7f');
-    const DWORD count = GetPrivateProfileStringA(section, key, missing, buffer.data(), size, profilePath().c_str());
+    const DWORD count = GetPrivateProfileStringA(section, key, fallback, buffer.data(), size, profilePath().c_str());
     FUZZ_CHECK(count < size, "a read claims more than its buffer");
     return std::string(buffer.data(), count);
+}
+
+bool readsAsMissing(const char* section, const char* key)
+{
+    return readString(section, key) == missing && readString(section, key, 70000, alsoMissing) == alsoMissing;
 }
 
 // Every key outside the edited one reads as before.
@@ -125,12 +133,12 @@ void checkEditResult(const profileEdit& edit)
         break;
     }
     case profileEdit::removeKey:
-        FUZZ_CHECK(readString(edit.section.c_str(), edit.key.c_str()) == missing, "a removed key still reads");
+        FUZZ_CHECK(readsAsMissing(edit.section.c_str(), edit.key.c_str()), "a removed key still reads");
         break;
     case profileEdit::removeSection:
         FUZZ_CHECK(rkfuzz::profileView(rkfuzz::fileBytes(profilePath())).count(rkfuzz::lowerName(section)) == 0,
                    "a removed section still has a header");
-        FUZZ_CHECK(readString(edit.section.c_str(), nullptr) == missing, "a removed section still has keys");
+        FUZZ_CHECK(readsAsMissing(edit.section.c_str(), nullptr), "a removed section still has keys");
         break;
     }
 }
@@ -176,7 +184,7 @@ void checkInteger(const std::string& section, const std::string& key)
 {
     const std::string value = readString(section.c_str(), key.c_str());
     const UINT number = GetPrivateProfileIntA(section.c_str(), key.c_str(), 77, profilePath().c_str());
-    if (value == missing || value.empty()) {
+    if (readsAsMissing(section.c_str(), key.c_str()) || value.empty()) {
         FUZZ_CHECK(number == 77, "a missing or empty value does not give the default");
         return;
     }
