@@ -128,12 +128,26 @@ int connectToRunningStation(const std::string& path)
     return fd;
 }
 
+/* A holder that hangs (stopped in a debugger, say) must not hang everyone who posts. */
+bool takeStartLock(int lock)
+{
+    auto deadline = Clock::now() + std::chrono::milliseconds(2 * stationStartMs);
+    while (flock(lock, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 int startStation(const std::string& desktop)
 {
     int lock = open(stationStartLockPath(desktop).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (lock < 0)
         return -1;
-    while (flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+    if (!takeStartLock(lock)) {
+        close(lock);
+        return -1;
     }
     std::string path = stationSocketPath(desktop);
     int fd = connectToRunningStation(path);
