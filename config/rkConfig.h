@@ -63,7 +63,7 @@ void deleteConfigSection(const std::string& fileName, const std::string& section
 /*
  * Adds the section's key lines to the map; keys already held stay. Lines are
  * read as the profile functions read them: blanks around a line, a section
- * name, a key and a value do not count.
+ * name, a key and a value do not count, nor around the section asked for.
  */
 void readSection(const std::string& path, const std::string& section, SettingsMap& settings);
 /* Replaces every occurrence of the section (appends it when missing). */
@@ -115,7 +115,8 @@ public:
     int getInt(const std::string& key, int defaultValue, bool writeBack);
     /* Removes the key from the file; the cached value stays. */
     void deleteKey(const std::string& key);
-    /* The cached entry whose key matches without regard to case, else end. */
+    /* The cached entry whose key the profile functions would take for this
+     * one (without regard to case, blanks around it not counting), else end. */
     SettingsMap::iterator findKey(const std::string& key);
 
 private:

@@ -60,7 +60,7 @@ int parseLeadingInt(const std::string& text)
     return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-bool equalsIgnoringCase(const std::string& left, const std::string& right)
+bool equalsIgnoringCase(std::string_view left, std::string_view right)
 {
     if (left.size() != right.size())
         return false;
@@ -80,6 +80,11 @@ std::string_view trimBlanks(std::string_view text)
     while (last > first && isBlank(text[last - 1]))
         --last;
     return text.substr(first, last - first);
+}
+
+std::string_view callerName(std::string_view name)
+{
+    return trimBlanks(name.substr(0, name.find('\0')));
 }
 
 char* toLower(char* text)

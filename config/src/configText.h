@@ -22,9 +22,16 @@ std::optional<std::string> readNonEmptyEnvironment(const char* name);
 int parseLeadingInt(const std::string& text);
 
 /* Compares A to Z without regard to letter case, every other byte exactly. */
-bool equalsIgnoringCase(const std::string& left, const std::string& right);
+bool equalsIgnoringCase(std::string_view left, std::string_view right);
 
 /* Removes blanks (space, tab, CR, VT, FF, ^Z) at both ends. */
 std::string_view trimBlanks(std::string_view text);
+
+/*
+ * A section name or key as the profile functions take it from their caller:
+ * a C string, so up to its first NUL, without blanks at either end. Matched
+ * against a name read from a file, it finds what a profile write would find.
+ */
+std::string_view callerName(std::string_view name);
 
 #endif /* RKCONFIG_CONFIGTEXT_H */

@@ -4,9 +4,11 @@
  *
  * Lines mean here what they mean to the platform's profile functions: blanks
  * around a line, a header's name, a key and a value do not count, a UTF-8
- * mark at the start of the file is not text, and names and values end at a
- * NUL byte. So the settings object never misses a value that a profile write
- * would then overwrite, and reader and writer agree on every header.
+ * mark at the start of the file is not text, names and values end at a NUL
+ * byte, and the section asked for counts without blanks around it, as the
+ * profile functions take it. So the settings object never misses a value that
+ * a profile write would then overwrite, and reader and writer agree on every
+ * header.
  */
 #include "rkConfig.h"
 
@@ -75,7 +77,7 @@ bool isAnyHeader(const LineMeaning& meaning)
            meaning.kind == LineMeaning::Kind::UnnamedHeader;
 }
 
-bool isHeaderOf(const LineMeaning& meaning, const std::string& section)
+bool isHeaderOf(const LineMeaning& meaning, std::string_view section)
 {
     return meaning.kind == LineMeaning::Kind::Header && equalsIgnoringCase(meaning.name, section);
 }
@@ -160,10 +162,11 @@ void readSection(const std::string& path, const std::string& section, SettingsMa
     std::vector<LineMeaning> meanings;
     if (!readMeanings(path, meanings))
         return;
+    const std::string_view wanted = callerName(section);
     bool inSection = false;
     for (const LineMeaning& meaning : meanings) {
         if (isAnyHeader(meaning))
-            inSection = isHeaderOf(meaning, section);
+            inSection = isHeaderOf(meaning, wanted);
         else if (inSection && meaning.kind == LineMeaning::Kind::Entry)
             settings.emplace(meaning.name, meaning.value);
     }

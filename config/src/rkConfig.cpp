@@ -35,7 +35,7 @@ rkConfig::~rkConfig() = default;
 std::string rkConfig::getString(const std::string& key, const std::string& defaultValue,
                                 bool writeBack)
 {
-    if (key.empty())
+    if (callerName(key).empty())
         return defaultValue;
     const auto entry = findKey(key);
     if (entry != settings.end())
@@ -52,14 +52,17 @@ std::string rkConfig::getStringEncrypted(const std::string& key, const std::stri
     return getString(key, defaultValue, writeBack);
 }
 
-/* A key not cached yet is added, so a later read with write-back keeps this value. */
+/*
+ * A key not cached yet is added under the name the file will hold, so a later
+ * read with write-back keeps this value.
+ */
 void rkConfig::setString(const std::string& key, const std::string& value)
 {
     const auto entry = findKey(key);
     if (entry != settings.end())
         entry->second = value;
     else
-        settings.emplace(key, value);
+        settings.emplace(callerName(key), value);
     writeValue(key.c_str(), value.c_str());
 }
 
@@ -86,9 +89,9 @@ void rkConfig::deleteKey(const std::string& key)
 
 SettingsMap::iterator rkConfig::findKey(const std::string& key)
 {
-    const std::string lower = toLowerCopy(key);
+    const std::string_view name = callerName(key);
     for (auto entry = settings.begin(); entry != settings.end(); ++entry) {
-        if (toLowerCopy(entry->first) == lower)
+        if (equalsIgnoringCase(entry->first, name))
             return entry;
     }
     return settings.end();

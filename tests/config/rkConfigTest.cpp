@@ -4,6 +4,7 @@
 #include <rkhost.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -94,6 +95,23 @@ TEST_F(RkConfig, WriteBackNeverOverwritesAValueTheProfileFunctionsFind)
         EXPECT_EQ(config.getString("Name", "dflt", true), "stored") << file;
         EXPECT_EQ(storedValue("Name"), "stored") << file;
     }
+}
+
+/* The object finds a key under the names the profile write would take it by. */
+TEST_F(RkConfig, WriteBackNeverOverwritesAValueAskedForWithBlanksAroundItsNames)
+{
+    const std::pair<const char*, const char*> names[] = {{"Main ", "Name"}, {"Main", " Name"}, {" main", "name "}};
+    for (const auto& [section, key] : names) {
+        writeFile(appFile, "[Main]\nName=12\n");
+        rkConfig config("app.ini", section);
+        EXPECT_EQ(config.getString(key, "dflt", true), "12") << "[" << section << "] " << key;
+        EXPECT_EQ(config.getInt(key, 7, true), 12) << "[" << section << "] " << key;
+        EXPECT_EQ(readFile(appFile), "[Main]\nName=12\n") << "[" << section << "] " << key;
+    }
+    rkConfig config("app.ini", "Main");
+    config.setString(" New ", "set");
+    EXPECT_EQ(config.getString("new", "dflt", true), "set");
+    EXPECT_EQ(storedValue("New"), "set");
 }
 
 TEST_F(RkConfig, SetStringUpdatesTheCachedEntryAndTheFile)
