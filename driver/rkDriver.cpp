@@ -91,6 +91,7 @@ bool rkDriver::connect(unsigned int device, int connectionMode, int option)
 {
     if (isConnected())
         disconnect();
+    accepted = false;
     this->device = device;
     this->connectionMode = connectionMode;
     this->option = option;
@@ -99,6 +100,7 @@ bool rkDriver::connect(unsigned int device, int connectionMode, int option)
     state = 0;
     if (reportRegistration(reply))
         return true;
+    accepted = true;
     if (callback != nullptr)
         callback->onConnected(static_cast<int>(device));
     askState();
@@ -190,10 +192,15 @@ void rkDriver::askState()
         callback->onStateChange(this, state);
 }
 
+/* Only a device KIV accepted for this driver is unregistered: after a
+   refusal the device, if anyone's, is another driver's, and unregistering
+   it would take that driver's registration away. */
 bool rkDriver::disconnect()
 {
     state = 0;
-    if (!isConnected())
+    const bool wasAccepted = accepted;
+    accepted = false;
+    if (!wasAccepted || !isConnected())
         return true;
     SendMessageA(kivWindow, msgUnregister, 0, static_cast<LPARAM>(device));
     SendMessageA(kivWindow, msgForgetWindow, reinterpret_cast<WPARAM>(messageWindow), 0);

@@ -122,6 +122,8 @@ private:
     int preference;
     std::deque<rkDriverPost> posts;
     bool searching; /* KIV's answer to the broadcast is taken only meanwhile */
+    /* KIV took the device for this driver: only then is there one to unregister. */
+    bool accepted = false;
 };
 
 #endif /* RKDRIVER_H */

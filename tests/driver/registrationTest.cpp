@@ -104,6 +104,18 @@ TEST_P(refusedRegistration, writesTheRefusalAndCallsNothing)
     EXPECT_TRUE(driver->isConnected());
 }
 
+TEST_P(refusedRegistration, leavesNothingToUnregister)
+{
+    kiv->answers[2184] = GetParam().reply;
+    EXPECT_TRUE(driver->connect(5, 1, 0));
+    EXPECT_TRUE(driver->disconnect());
+    EXPECT_TRUE(driver->connect(5, 1, 0));
+    driver.reset();
+    EXPECT_TRUE(kiv->received(2185).empty());
+    EXPECT_TRUE(kiv->received(2186).empty());
+    EXPECT_TRUE(callback.events.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(
     replies, refusedRegistration,
     ::testing::Values(refusal{1, "Request refused - ID supplied is invalid"},
