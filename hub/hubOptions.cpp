@@ -96,6 +96,8 @@ bool setFlag(const std::string& name, hubOptions& options)
         options.failIdentity = true;
     else if (name == "--no-broadcast")
         options.noBroadcast = true;
+    else if (name == "--close-on-register")
+        options.closeOnRegister = true;
     else if (name == "--quiet")
         options.quiet = true;
     else if (name == "--help" || name == "-h")
@@ -159,6 +161,8 @@ Options:
   --seconds N          announce closing (2175 to every driver) after N seconds, then exit
                        once every driver has gone, or after the grace time
   --grace N            seconds to wait for drivers after announcing closing (default 5)
+  --close-on-register  announce closing as soon as a driver has registered, before its
+                       registration is answered, then exit as with --seconds
   --summary FILE       write the summary as JSON on exit (keys below)
   --capture FILE       write every command text received, one per line, flushed per line
                        (control characters inside a text are written as '?')
@@ -193,6 +197,12 @@ holds the message number in bits 0-15 and the message's own wParam from bit 16
 up (so 2174's device survives the wrap; a device too wide for the bits left is
 refused with an error). Texts go through the WM_COPYDATA relay in both modes.
 telmif32 ordinal 2 frames reach the hub as WM_COPYDATA with dwData 0xf32a.
+
+Unregistering: 2185 frees the device in lParam, 2186 every device of the window
+in wParam. Only the window that holds a device may free it: a 2185 whose wParam
+names another window, or a 2186 whose lParam names a device of another window,
+is refused (answer 1) and reported on stderr. A 2185 with wParam 0 names no
+window and is taken as it stands.
 
 Counting: per command word (IR, NS, RM, RD, other) and per device (field 1 of
 the text), in messages and bytes (characters of the text, without its

@@ -15,6 +15,7 @@ struct hubOptions {
     std::optional<long> state;
     std::map<unsigned, long> answers;
     std::optional<double> seconds;
+    bool closeOnRegister = false;
     double graceSeconds = 5.0;
     std::string summaryFile;
     std::string captureFile;

@@ -164,10 +164,8 @@ LRESULT kivStandin::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case msgRegisterWide:
         return onRegister(reinterpret_cast<HWND>(wParam), lParam, 2);
     case msgForgetWindow:
-        if (const std::size_t forgotten = m_drivers.removeWindow(reinterpret_cast<HWND>(wParam)))
-            logEvent("forgot window " + handleText(reinterpret_cast<HWND>(wParam)) + " (" +
-                     std::to_string(forgotten) + " devices)");
-        return answer(message, 0);
+        return answer(message, onForgetWindow(reinterpret_cast<HWND>(wParam),
+                                              static_cast<unsigned long>(static_cast<DWORD>(lParam))));
     default:
         if (isCarriedValueMessage(message))
             return onValueMessage(message, wParam, lParam);
@@ -188,9 +186,7 @@ LRESULT kivStandin::onValueMessage(UINT message, WPARAM wParam, LPARAM lParam)
             driver->state = static_cast<long>(wParam);
         return answer(message, 0);
     case msgUnregister:
-        if (m_drivers.remove(device))
-            logEvent("unregistered device " + std::to_string(device));
-        return answer(message, 0);
+        return answer(message, onUnregister(reinterpret_cast<HWND>(wParam), device));
     case msgDeviceLimit:
         return answer(message, static_cast<LRESULT>(m_options.deviceLimit));
     case msgSlotLimitA:
@@ -204,6 +200,38 @@ LRESULT kivStandin::onValueMessage(UINT message, WPARAM wParam, LPARAM lParam)
     default: // 49238
         return answer(message, 1);
     }
+}
+
+LRESULT kivStandin::onUnregister(HWND asker, unsigned long device)
+{
+    if (refusesRelease(msgUnregister, asker, device))
+        return 1;
+    if (m_drivers.remove(device))
+        logEvent("unregistered device " + std::to_string(device));
+    return 0;
+}
+
+// lParam 0 names no device: device 0 can be held (--register-reply), but not through this.
+LRESULT kivStandin::onForgetWindow(HWND window, unsigned long device)
+{
+    if (device != 0 && refusesRelease(msgForgetWindow, window, device))
+        return 1;
+    if (const std::size_t forgotten = m_drivers.removeWindow(window))
+        logEvent("forgot window " + handleText(window) + " (" + std::to_string(forgotten) + " devices)");
+    return 0;
+}
+
+// A driver whose registration was refused must not free the device of the
+// driver that holds it. A window that has gone holds nothing any more: the
+// next sweep would free its devices anyway.
+bool kivStandin::refusesRelease(UINT message, HWND asker, unsigned long device)
+{
+    const hubDriver* holder = m_drivers.find(device);
+    if (asker == nullptr || holder == nullptr || holder->window == asker || !IsWindow(holder->window))
+        return false;
+    logEvent("refused " + std::to_string(message) + " for device " + std::to_string(device) + " from window " +
+             handleText(asker) + ": window " + handleText(holder->window) + " holds it");
+    return true;
 }
 
 LRESULT kivStandin::answer(UINT message, LRESULT standing) const
@@ -235,6 +263,9 @@ LRESULT kivStandin::onRegister(HWND window, LPARAM lParam, int mode)
         m_drivers.add({device, window, mode, 2});
     logEvent("register device " + std::to_string(device) + " mode " + std::to_string(mode) + " window " +
              handleText(window) + ": reply " + std::to_string(reply));
+    // Inside the registration, so that the driver hears the goodbye before it has its answer.
+    if (m_options.closeOnRegister && !isRefusal(reply) && !m_closing)
+        announceClosing();
     return reply;
 }
 

@@ -51,6 +51,9 @@ private:
     LRESULT onRegister(HWND window, LPARAM device, int mode);
     long registrationReply(HWND window, unsigned long device);
     LRESULT onValueMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT onUnregister(HWND asker, unsigned long device);
+    LRESULT onForgetWindow(HWND window, unsigned long device);
+    bool refusesRelease(UINT message, HWND asker, unsigned long device);
     LRESULT answer(UINT message, LRESULT standing) const;
     long stateFor(unsigned long device);
 

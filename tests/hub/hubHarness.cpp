@@ -130,7 +130,8 @@ hubProcess::hubProcess(const privateDesktop& desktop, const std::vector<std::str
 hubProcess::hubProcess(const privateDesktop& desktop, const std::vector<std::string>& options,
                        const std::string& name)
     : childProcess(binaryPath("kivstandin"), hubArguments(options, desktop.file(name + ".ready")),
-                   desktop.file(name + ".err"))
+                   desktop.file(name + ".err")),
+      m_eventFile(desktop.file(name + ".err"))
 {
     const std::string ready = desktop.file(name + ".ready");
     pumpUntil([&] { return !readWholeFile(ready).empty(); });

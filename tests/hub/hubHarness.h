@@ -68,11 +68,14 @@ public:
     std::string command(const std::string& line);
     // The driver lines of the status command.
     std::vector<std::string> status();
+    // Where the hub's stderr (its events) goes.
+    const std::string& eventFile() const { return m_eventFile; }
 
 private:
     hubProcess(const privateDesktop& desktop, const std::vector<std::string>& options, const std::string& name);
 
     HWND m_window = nullptr;
+    std::string m_eventFile;
 };
 
 std::string binaryPath(const std::string& name);

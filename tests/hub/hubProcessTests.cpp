@@ -239,6 +239,34 @@ TEST_F(KivStandIn, UnregistersByDeviceAndByWindow)
     EXPECT_EQ(hub->status(), textList({"driver 4 " + window(second) + " 1 2"}));
 }
 
+TEST_F(KivStandIn, RefusesToFreeADeviceForAnotherWindowAndSaysSo)
+{
+    startHub();
+    testDriverWindow holder;
+    testDriverWindow other;
+    ASSERT_EQ(holder.registerAt(hub->window(), 4, 1), 0);
+    EXPECT_EQ(other.send(hub->window(), 2185, reinterpret_cast<WPARAM>(other.handle()), 4), 1);
+    EXPECT_EQ(other.send(hub->window(), 2186, reinterpret_cast<WPARAM>(other.handle()), 4), 1);
+    EXPECT_EQ(hub->status(), textList({"driver 4 " + window(holder) + " 1 2"}));
+    const std::string refusal = " for device 4 from window " + window(other) + ": window " + window(holder) + " holds it";
+    for (const char* message : {"2185", "2186"})
+        EXPECT_TRUE(pumpUntil([&] {
+            return readWholeFile(hub->eventFile()).find("kivstandin: refused " + (message + refusal)) != std::string::npos;
+        })) << message;
+    EXPECT_EQ(holder.send(hub->window(), 2185, reinterpret_cast<WPARAM>(holder.handle()), 4), 0);
+    EXPECT_EQ(hub->status(), textList());
+}
+
+TEST_F(KivStandIn, CloseOnRegisterSaysGoodbyeBeforeAnsweringTheRegistration)
+{
+    startHub({"--close-on-register", "--grace", "60"});
+    testDriverWindow driver;
+    ASSERT_EQ(driver.registerAt(hub->window(), 3, 2), 0);
+    EXPECT_NE(driver.waitFor(2175, 0), nullptr);
+    driver.send(hub->window(), 2185, 0, 3);
+    EXPECT_EQ(hub->waitForExit(), 0);
+}
+
 TEST_F(KivStandIn, AnswersValueAndLimitMessages)
 {
     startHub({"--devices", "77", "--answer", "49238=42", "--answer", "49234=100"});
@@ -444,7 +472,8 @@ TEST_F(KivStandIn, HelpListsTheOptionsAndCommands)
     std::string text;
     for (const std::string& line : help.lines())
         text += line + "\n";
-    for (const char* expected : {"--devices N", "--register-reply", "--summary FILE", "db32 DEVICE", "\"slot_min\""})
+    for (const char* expected :
+         {"--devices N", "--register-reply", "--close-on-register", "--summary FILE", "db32 DEVICE", "\"slot_min\""})
         EXPECT_NE(text.find(expected), std::string::npos) << expected;
 }
 
