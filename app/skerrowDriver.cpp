@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <QTimerEvent>
 
 namespace {
@@ -16,6 +17,7 @@ const char* const valuesInvalid = "Values are invalid";
 
 constexpr int connectionModeTelmif = 2;
 constexpr int closeDelayMs = 1;
+constexpr int kivWatchIntervalMs = 1000;
 
 /* Reads a pair's spin boxes and reports an empty or negative range in its label. */
 void updatePair(const QSpinBox* minBox, const QSpinBox* maxBox, QLabel* info,
@@ -50,6 +52,7 @@ skerrowDriver::skerrowDriver(QWidget* parent)
         failStartup(QStringLiteral("Can't connect to KIV"));
         return;
     }
+    watchKiv();
     connectControls();
     if (autoEnableRequestedBy(arguments))
         ui.enabled->click();
@@ -67,7 +70,46 @@ skerrowDriver::~skerrowDriver()
 void skerrowDriver::failStartup(const QString& message)
 {
     QMessageBox::critical(this, QString::fromLatin1(messageBoxCaption), message);
-    closeTimer = startTimer(closeDelayMs, Qt::CoarseTimer);
+    closeSoon();
+}
+
+/* One close timer at most, whoever asks first. */
+void skerrowDriver::closeSoon()
+{
+    if (closeTimer == 0)
+        closeTimer = startTimer(closeDelayMs, Qt::CoarseTimer);
+}
+
+/*
+ * A KIV that is killed says no goodbye; its window goes with it, and every
+ * command after that is lost. A look once a second notices soon enough and
+ * costs far less than asking after every command.
+ */
+void skerrowDriver::watchKiv()
+{
+    auto* watch = new QTimer(this);
+    connect(watch, &QTimer::timeout, this, [this, watch] {
+        if (driver->isConnected())
+            return;
+        watch->stop();
+        OutputDebugStringA("KIV has gone without closing");
+        endWithKiv();
+    });
+    watch->start(kivWatchIntervalMs);
+}
+
+/*
+ * Without KIV the generator has nothing to do. KIV may say goodbye while the
+ * constructor still registers, before the window is shown: closing a hidden
+ * window would not end the program, so the close waits for the event loop,
+ * as after a failed start.
+ */
+void skerrowDriver::endWithKiv()
+{
+    if (isVisible())
+        close();
+    else
+        closeSoon();
 }
 
 void skerrowDriver::connectControls()
@@ -96,12 +138,11 @@ void skerrowDriver::onConnected(int) {}
 
 /*
  * KIV let the driver go. This also arrives while the destructor deletes a
- * still registered driver; closing a window that is already closed is
- * harmless.
+ * still registered driver; a close timer started then never runs.
  */
 void skerrowDriver::onDisconnected(int)
 {
-    close();
+    endWithKiv();
 }
 
 void skerrowDriver::onDatabaseChange(int, int, int) {}

@@ -45,6 +45,9 @@ private slots:
 
 private:
     void failStartup(const QString& message);
+    void closeSoon();
+    void watchKiv();
+    void endWithKiv();
     void connectControls();
     void startGenerating();
     void stopGenerating();

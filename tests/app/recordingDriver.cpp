@@ -48,6 +48,12 @@ bool rkDriver::connect(unsigned int device_, int connectionMode_, int option_)
     return false;
 }
 
+/* KIV's window never goes here: a registered driver stays connected. */
+bool rkDriver::isConnected() const
+{
+    return state != 0;
+}
+
 int rkDriver::sendCommand(int value, const char* command)
 {
     ++sentCount;

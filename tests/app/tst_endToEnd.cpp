@@ -111,6 +111,13 @@ public:
                process.exitCode() == 0;
     }
 
+    /* SIGKILL: the hub says no goodbye. */
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished(boundMs);
+    }
+
     QJsonObject summary() { return QJsonDocument::fromJson(readAll("summary")).object(); }
     QStringList captured() { return linesOf(file("capture")); }
     QString file(const char* name) const { return dir + "/hub." + name; }
@@ -321,6 +328,55 @@ private slots:
         QVERIFY(waitFor([&] { return hub.hasDriver(14); }));
         QVERIFY(hub.command("close").last().startsWith("ok close"));
         QVERIFY(other.endsWithZero());
+    }
+
+    void aRefusedDuplicateLeavesTheFirstGeneratorItsDevice()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start({"--grace", "60"}));
+        generatorProcess first(path());
+        QVERIFY(first.start({"12", "/enable"}));
+        QVERIFY(waitFor([&] { return hub.captured().size() >= 5; }));
+
+        generatorProcess duplicate(path());
+        QVERIFY(duplicate.start({"12"}));
+        QVERIFY(duplicate.endsWithZero());
+        QVERIFY2(duplicate.debugOutput().contains(
+                     "Request refused - Device ID is already running on this workstation"),
+                 qPrintable(duplicate.debugOutput()));
+        QVERIFY(hub.hasDriver(12));
+        const int before = hub.captured().size();
+        QVERIFY(waitFor([&] { return hub.captured().size() >= before + 20; }));
+
+        QVERIFY(hub.command("close").last().startsWith("ok close 1"));
+        QVERIFY2(first.endsWithZero(), qPrintable(first.debugOutput()));
+        QVERIFY(hub.endsWithZero());
+        QCOMPARE(hub.summary()["malformed"].toInt(-1), 0);
+    }
+
+    void endsWhenTheHubSaysGoodbyeDuringRegistration()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start({"--close-on-register", "--grace", "60"}));
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable"}));
+        QVERIFY2(generator.endsWithZero(), qPrintable(generator.debugOutput()));
+        QVERIFY(generator.debugOutput().contains("ZUL_KIVCLOSING"));
+        /* with a grace far beyond the bound, only the driver's going lets the hub end now */
+        QVERIFY(hub.endsWithZero());
+        QCOMPARE(hub.summary()["drivers"].toInt(-1), 0);
+    }
+
+    void endsWhenTheHubIsKilledMidTraffic()
+    {
+        hubProcess hub(path());
+        QVERIFY(hub.start());
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable"}));
+        QVERIFY(waitFor([&] { return hub.captured().size() >= 5; }));
+        hub.kill();
+        QVERIFY2(generator.endsWithZero(), qPrintable(generator.debugOutput()));
+        QCOMPARE(generator.debugOutput().count("KIV has gone without closing"), 1);
     }
 
     void endsWithZeroWithoutADeviceNumber()
