@@ -51,6 +51,9 @@ std::vector<IniLine> splitLines(const std::string& bytes)
     return lines;
 }
 
+#ifdef _WIN32
+/* Win32's profile functions replace no file the library could share: it replaces files itself. */
+
 /* Unique among the processes and calls that may write beside the same file. */
 std::string temporaryPathFor(const std::string& hostPath)
 {
@@ -77,6 +80,7 @@ void copyPermissions(const std::string& from, const std::string& to)
     if (!ignored)
         fs::permissions(fs::path(to), status.permissions(), ignored);
 }
+#endif
 
 } // namespace
 
@@ -91,6 +95,7 @@ bool readIniLines(const std::string& path, std::vector<IniLine>& lines)
 
 bool replaceFileContents(const std::string& path, const std::string& contents)
 {
+#ifdef _WIN32
     const std::string hostPath = rkHostPath(path);
     const std::string temporaryPath = temporaryPathFor(hostPath);
     std::error_code failure;
@@ -102,4 +107,7 @@ bool replaceFileContents(const std::string& path, const std::string& contents)
     }
     fs::remove(fs::path(temporaryPath), failure);
     return false;
+#else
+    return rkReplaceFileContents(path, contents);
+#endif
 }

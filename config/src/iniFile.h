@@ -24,7 +24,9 @@ bool readIniLines(const std::string& path, std::vector<IniLine>& lines);
  * Replaces the contents of the file at a Windows path: writes a uniquely
  * named temporary file beside it, then renames it over the file, so the file
  * is never missing or half written. On any failure the file stays as it was
- * and the temporary file is removed.
+ * and the temporary file is removed. On Linux it is the profile writes' own
+ * replacement (rkReplaceFileContents): the same durability, and a file
+ * reached through a symbolic link is replaced where the link points.
  */
 bool replaceFileContents(const std::string& path, const std::string& contents);
 

@@ -104,5 +104,15 @@ private:
     int directory_;
 };
 
+/*
+ * Replaces the contents of the file at a Windows path (mapped as rkHostPath
+ * maps it) as WritePrivateProfileStringA replaces a file, for code that
+ * holds the file's rkFileUpdateLock: through a symbolic link, the file it
+ * points to; by a new copy beside it that has the old file's mode before it
+ * holds a byte, is synced and renamed over it, and the directory synced
+ * then. False, with the file as it was and no copy left, when it cannot.
+ */
+bool rkReplaceFileContents(const std::string& path, const std::string& contents);
+
 #endif /* _WIN32 */
 #endif /* RKHOST_H */

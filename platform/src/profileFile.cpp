@@ -5,11 +5,20 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
+#include <optional>
+#include <signal.h>
+#include <string_view>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace rkprofile {
 
@@ -121,21 +130,121 @@ bool writeAll(int fd, const std::string& bytes)
     return true;
 }
 
-std::string temporaryNameIn(const std::string& directory)
+// The new copy of a file <directory>/<leaf> is <directory>/.<leaf>.rkwrite.
+// <pid>.<random>: the leaf ties it to its file, the pid tells whether its
+// writer still lives, and the random part keeps it apart from every other
+// copy, one that a dead process of the same pid left included. A very long
+// leaf is cut so that the name still fits the 255 bytes a name may have.
+constexpr size_t leafPartLimit = 200;
+constexpr std::string_view copyMark = ".rkwrite.";
+constexpr size_t randomDigits = 12;
+
+std::string leafOf(const std::string& path)
 {
-    static std::atomic<unsigned> counter{0};
-    return directory + "/.rkprofile-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".tmp";
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// Fills a new file and makes its contents durable; false with errno set.
-// The file takes the mode of the file it replaces, when there is one.
-bool writeDurably(const std::string& path, const std::string& bytes, const struct stat* replaced)
+std::string copyPrefixFor(const std::string& path)
 {
-    Descriptor file(open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
-    if (!file.valid())
+    return "." + leafOf(path).substr(0, leafPartLimit) + std::string(copyMark);
+}
+
+// The exclusive open below settles any clash, so a weak source only costs a
+// retry.
+std::string randomPart()
+{
+    std::uint64_t bits = 0;
+    if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+        static std::atomic<std::uint64_t> calls{0};
+        const auto now = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        bits = (now ^ (++calls << 40) ^ static_cast<std::uint64_t>(getpid())) * 0x9e3779b97f4a7c15ull;
+    }
+    char digits[randomDigits + 1];
+    std::snprintf(digits, sizeof digits, "%012llx",
+                  static_cast<unsigned long long>(bits & 0xffffffffffffull));
+    return digits;
+}
+
+// Creates the new copy of a file, exclusively; its descriptor and name, or
+// -1 with errno set. The mode is given at creation (the umask can only
+// narrow it), so no one opens the copy whom the old file would refuse.
+int createCopyOf(const std::string& path, mode_t mode, std::string& name)
+{
+    const std::string stem = directoryOf(path) + "/" + copyPrefixFor(path) + std::to_string(getpid()) + ".";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        name = stem + randomPart();
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// The writer's pid when name is a copy of a file whose copies begin with
+// prefix.
+std::optional<pid_t> writerOfCopy(std::string_view name, std::string_view prefix)
+{
+    if (name.substr(0, prefix.size()) != prefix)
+        return std::nullopt;
+    name.remove_prefix(prefix.size());
+    const size_t dot = name.find('.');
+    if (dot == std::string_view::npos || dot == 0 || dot > 9 || name.size() - dot - 1 != randomDigits)
+        return std::nullopt;
+    pid_t pid = 0;
+    for (const char c : name.substr(0, dot)) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        pid = pid * 10 + (c - '0');
+    }
+    for (const char c : name.substr(dot + 1)) {
+        if ((c < '0' || c > '9') && (c < 'a' || c > 'f'))
+            return std::nullopt;
+    }
+    return pid > 0 ? std::optional<pid_t>(pid) : std::nullopt;
+}
+
+bool isAlive(pid_t pid)
+{
+    return kill(pid, 0) == 0 || errno != ESRCH;
+}
+
+// Removes the copies of a file that writers left when they died before
+// renaming them. A copy whose writer lives is left alone: the lock is
+// advisory, and that writer may still rename it.
+void removeDeadWritersCopies(int directoryFd, const std::string& path)
+{
+    const int listing = openat(directoryFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (listing < 0)
+        return;
+    DIR* entries = fdopendir(listing);
+    if (entries == nullptr) {
+        close(listing);
+        return;
+    }
+    const std::string prefix = copyPrefixFor(path);
+    std::vector<std::string> stale;
+    while (const dirent* entry = readdir(entries)) {
+        const std::optional<pid_t> writer = writerOfCopy(entry->d_name, prefix);
+        if (writer && !isAlive(*writer))
+            stale.emplace_back(entry->d_name);
+    }
+    closedir(entries);
+    for (const std::string& name : stale) {
+        struct stat status {};
+        if (fstatat(directoryFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode))
+            unlinkat(directoryFd, name.c_str(), 0);
+    }
+}
+
+// Fills the new copy and makes its contents durable; false with errno set.
+// The copy of an existing file gets that file's whole mode back (the bits
+// the umask took, set-id and sticky bits) before it holds a byte.
+bool writeDurably(Descriptor& file, const std::string& bytes, const struct stat* replaced)
+{
+    if (replaced != nullptr && fchmod(file.get(), replaced->st_mode & 07777) != 0)
         return false;
-    const bool keepsMode = replaced == nullptr || fchmod(file.get(), replaced->st_mode & 07777) == 0;
-    if (!writeAll(file.get(), bytes) || !keepsMode || fsync(file.get()) != 0)
+    if (!writeAll(file.get(), bytes) || fsync(file.get()) != 0)
         return false;
     return close(file.release()) == 0;
 }
@@ -146,10 +255,13 @@ bool replaceFile(const std::string& path, const std::string& bytes, int director
 {
     struct stat old {};
     const struct stat* replaced = stat(path.c_str(), &old) == 0 ? &old : nullptr;
-    const std::string temporary = temporaryNameIn(directoryOf(path));
-    if (!writeDurably(temporary, bytes, replaced) || rename(temporary.c_str(), path.c_str()) != 0) {
+    std::string copy;
+    Descriptor file(createCopyOf(path, replaced != nullptr ? old.st_mode & 0777 : 0666, copy));
+    if (!file.valid())
+        return failWithErrno();
+    if (!writeDurably(file, bytes, replaced) || rename(copy.c_str(), path.c_str()) != 0) {
         const int error = errno;
-        unlink(temporary.c_str());
+        unlink(copy.c_str());
         SetLastError(win32ErrorFrom(error));
         return false;
     }
@@ -160,7 +272,8 @@ bool replaceFile(const std::string& path, const std::string& bytes, int director
 // Opens the directory of a file and takes the exclusive lock that every
 // read-modify-write of a file in it holds. The lock sits on the directory:
 // the file itself is replaced by every write, so a lock on it would not
-// outlive the write that took it. The descriptor, or -1 with errno set.
+// outlive the write that took it. Holding it, it removes what dead writers
+// of the file left. The descriptor, or -1 with errno set.
 int lockDirectoryOf(const std::string& path)
 {
     Descriptor directory(open(directoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -170,6 +283,7 @@ int lockDirectoryOf(const std::string& path)
         if (errno != EINTR)
             return -1;
     }
+    removeDeadWritersCopies(directory.get(), path);
     return directory.release();
 }
 
@@ -226,6 +340,13 @@ int lockProfileUpdates(const std::string& hostPath)
 }
 
 } // namespace rkprofile
+
+bool rkReplaceFileContents(const std::string& path, const std::string& contents)
+{
+    const std::string target = rkprofile::resolvedTarget(rkHostPath(path));
+    rkprofile::Descriptor directory(open(rkprofile::directoryOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return directory.valid() && rkprofile::replaceFile(target, contents, directory.get());
+}
 
 // Without its lock the writer goes on alone: a directory that cannot be
 // opened holds no file for it to rewrite anyway.

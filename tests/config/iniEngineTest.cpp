@@ -9,10 +9,14 @@
 #include <vector>
 
 #ifndef _WIN32
+#include <rkhost.h>
+
+#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -65,6 +69,31 @@ std::vector<std::string> IniEngine::keysLostToRewritesOfAnotherSection(const std
             lost.push_back("key" + std::to_string(i));
     }
     return lost;
+}
+#endif
+
+#ifndef _WIN32
+/*
+ * Runs the rewrite in a child process that is killed the moment its new copy
+ * of the file reaches sizeLimit bytes: the file size limit raises SIGXFSZ in
+ * the middle of the write, and the child dies of SIGKILL there. Whether it
+ * died so.
+ */
+bool killedMidWrite(const std::function<void()>& rewrite, rlim_t sizeLimit)
+{
+    const pid_t child = fork();
+    if (child == 0) {
+        umask(022);
+        signal(SIGXFSZ, [](int) { raise(SIGKILL); });
+        const rlimit limit{sizeLimit, sizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        rewrite();
+        _exit(0);
+    }
+    int status = 0;
+    while (child > 0 && waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return child > 0 && WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
 }
 #endif
 
@@ -225,6 +254,51 @@ TEST_F(SectionWriter, KeepsTheFileWhenTheNewContentsCannotBeWritten)
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, previousHandler);
     EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
+    EXPECT_EQ(treeEntries(), before);
+#endif
+}
+
+/* No one opens the new copy whom the old file would have refused, not even before the rename. */
+TEST_F(SectionWriter, NewCopyHasTheOldModeBeforeItHoldsAByte)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "needs file modes and a file size limit, which this host lacks";
+#else
+    writeFile(iniFile, "[Main]\nA=1\n");
+    const std::string hostFile = rkHostPath(iniFile);
+    chmod(hostFile.c_str(), 0640);
+    const auto before = treeEntries();
+    const SettingsMap large{{"pad", std::string(20000, 'p')}};
+    ASSERT_TRUE(killedMidWrite([&] { writeSection(iniFile, "Main", large); }, 4096));
+    EXPECT_EQ(readFile(iniFile), "[Main]\nA=1\n");
+    std::vector<std::string> copies;
+    for (const auto& entry : std::filesystem::directory_iterator(rkHostPath(windowsDirectory))) {
+        if (entry.path() != std::filesystem::path(hostFile))
+            copies.push_back(entry.path().string());
+    }
+    ASSERT_EQ(copies.size(), 1u) << "the killed writer left no copy behind";
+    struct stat copy {};
+    ASSERT_EQ(stat(copies[0].c_str(), &copy), 0);
+    EXPECT_GT(copy.st_size, 0);
+    EXPECT_EQ(copy.st_mode & 07777, 0640u);
+    writeSection(iniFile, "Main", SettingsMap{{"A", "2"}});
+    EXPECT_EQ(readFile(iniFile), "[Main]\nA=2\n\n");
+    EXPECT_EQ(treeEntries(), before) << "the next writer left the dead one's copy";
+#endif
+}
+
+TEST_F(SectionWriter, RewritesALinkedFileThroughTheLink)
+{
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need privileges on this host";
+#else
+    const std::string target = place("elsewhere\\target.ini");
+    writeFile(target, "[Main]\nA=1\n");
+    std::filesystem::create_symlink(rkHostPath(target), rkHostPath(iniFile));
+    const auto before = treeEntries();
+    writeSection(iniFile, "Main", SettingsMap{{"A", "2"}});
+    EXPECT_TRUE(std::filesystem::is_symlink(rkHostPath(iniFile)));
+    EXPECT_EQ(readFile(target), "[Main]\nA=2\n\n");
     EXPECT_EQ(treeEntries(), before);
 #endif
 }
