@@ -85,6 +85,7 @@ const std::map<std::string, valueSetter>& valueOptions()
         {"--grace", [](const std::string& v, hubOptions& o) { return parseSeconds(v, o.graceSeconds); }},
         {"--summary", [](const std::string& v, hubOptions& o) { o.summaryFile = v; return !v.empty(); }},
         {"--capture", [](const std::string& v, hubOptions& o) { o.captureFile = v; return !v.empty(); }},
+        {"--series", [](const std::string& v, hubOptions& o) { o.seriesFile = v; return !v.empty(); }},
         {"--ready", [](const std::string& v, hubOptions& o) { o.readyFile = v; return !v.empty(); }},
     };
     return table;
@@ -166,6 +167,11 @@ Options:
   --summary FILE       write the summary as JSON on exit (keys below)
   --capture FILE       write every command text received, one per line, flushed per line
                        (control characters inside a text are written as '?')
+  --series FILE        write commands and bytes per device and second as CSV: the header
+                       "second,device,commands,bytes", then, once each second of the run
+                       has passed, one row per device seen so far (zeros included),
+                       appended and flushed; seconds count from 1 at the hub's start, and
+                       the last, partial second is written on exit
   --quiet              no live status line
   --ready FILE         write the hub window's handle (decimal) to FILE once the window
                        exists and the loop runs
@@ -215,6 +221,9 @@ Summary JSON keys: "messages", "bytes", "seconds", "rate" (messages per second),
 "slot_min", "slot_max", "size_min", "size_max" (of well-formed IR texts; null
 when there were none), "words" (object: word -> {"messages", "bytes"}),
 "devices" (object: device -> {"messages", "bytes"}; "unknown" when field 1 is
-no number), "drivers" (drivers still registered at exit).
+no number), "series" (object: "seconds" -> N, the seconds begun since the hub
+started; "devices" -> device -> {"commands": [N numbers], "bytes": [N numbers]},
+one per second, each array summing to the device's figure in "devices"),
+"drivers" (drivers still registered at exit).
 )";
 }

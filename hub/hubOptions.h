@@ -19,6 +19,7 @@ struct hubOptions {
     double graceSeconds = 5.0;
     std::string summaryFile;
     std::string captureFile;
+    std::string seriesFile;
     std::string readyFile;
     bool quiet = false;
     bool help = false;

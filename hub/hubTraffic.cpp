@@ -109,12 +109,14 @@ bool parseIrText(const std::string& text, irFields& fields)
     return fields.text.find_first_of("'%") == std::string::npos;
 }
 
-bool hubTraffic::record(const std::string& text, const deviceTest& isRegistered)
+bool hubTraffic::record(const std::string& text, const deviceTest& isRegistered, std::size_t second)
 {
     const std::string word = commandWord(text);
+    const std::string device = deviceKey(text);
     m_total.add(text.size());
     m_words[word].add(text.size());
-    m_devices[deviceKey(text)].add(text.size());
+    m_devices[device].add(text.size());
+    m_series.add(device, text.size(), second);
     if (word != "IR")
         return true;
     irFields fields;
@@ -159,6 +161,6 @@ std::string hubTraffic::summaryJson(double seconds, std::size_t drivers) const
     countsJson(out, m_words);
     out << ",\"devices\":";
     countsJson(out, m_devices);
-    out << ",\"drivers\":" << drivers << "}\n";
+    out << ",\"series\":" << m_series.json(m_series.secondsFor(seconds)) << ",\"drivers\":" << drivers << "}\n";
     return out.str();
 }

@@ -2,6 +2,8 @@
 #ifndef HUB_TRAFFIC_H
 #define HUB_TRAFFIC_H
 
+#include "hubSeries.h"
+
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -44,8 +46,9 @@ class hubTraffic {
 public:
     using deviceTest = std::function<bool(long device)>;
 
-    // Counts one command text; false when it is a malformed IR text.
-    bool record(const std::string& text, const deviceTest& isRegistered);
+    // Counts one command text, received in that second of the run (0 being
+    // the first); false when it is a malformed IR text.
+    bool record(const std::string& text, const deviceTest& isRegistered, std::size_t second = 0);
     void recordBadFrame() { ++m_badFrames; }
     void recordValue() { ++m_values; }
 
@@ -53,6 +56,7 @@ public:
     std::uint64_t malformed() const { return m_malformed; }
     std::uint64_t badFrames() const { return m_badFrames; }
     const std::map<std::string, hubCount>& words() const { return m_words; }
+    const hubSeries& series() const { return m_series; }
 
     std::string summaryText(double seconds) const;
     std::string summaryJson(double seconds, std::size_t drivers) const;
@@ -61,6 +65,7 @@ private:
     hubCount m_total;
     std::map<std::string, hubCount> m_words;
     std::map<std::string, hubCount> m_devices;
+    hubSeries m_series;
     hubRange m_slots;
     hubRange m_sizes;
     std::uint64_t m_malformed = 0;

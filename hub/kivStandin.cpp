@@ -117,6 +117,8 @@ kivStandin::~kivStandin()
     UnregisterClassA(hubClassName, nullptr);
     if (m_capture != nullptr)
         std::fclose(m_capture);
+    if (m_series != nullptr)
+        std::fclose(m_series);
 }
 
 bool kivStandin::start()
@@ -125,6 +127,13 @@ bool kivStandin::start()
         m_capture = std::fopen(m_options.captureFile.c_str(), "wb"); // one LF per line on every host
         if (m_capture == nullptr) {
             std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.captureFile.c_str());
+            return false;
+        }
+    }
+    if (!m_options.seriesFile.empty()) {
+        m_series = std::fopen(m_options.seriesFile.c_str(), "wb");
+        if (m_series == nullptr || std::fputs(hubSeries::csvHeader(), m_series) < 0 || std::fflush(m_series) != 0) {
+            std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.seriesFile.c_str());
             return false;
         }
     }
@@ -348,9 +357,10 @@ LRESULT kivStandin::onCarried(const hubFrame& frame)
 LRESULT kivStandin::onCommandText(UINT message, const std::string& text)
 {
     capture(text);
-    const bool wellFormed = m_traffic.record(text, [this](long device) {
-        return device > 0 && m_drivers.find(static_cast<unsigned long>(device)) != nullptr;
-    });
+    const bool wellFormed = m_traffic.record(
+        text,
+        [this](long device) { return device > 0 && m_drivers.find(static_cast<unsigned long>(device)) != nullptr; },
+        secondOfRun());
     if (!wellFormed && m_malformedShown < malformedShownMax) {
         ++m_malformedShown;
         logEvent("malformed IR text: " + text.substr(0, 200) +
@@ -420,6 +430,7 @@ void kivStandin::tick()
     }
     if (now - m_lastStatusTick >= 1000)
         showStatus();
+    writeSeries(secondOfRun());
     if (!m_closing && m_options.seconds && elapsedSeconds() >= *m_options.seconds)
         announceClosing();
     // Announcing may have started after `now` was read: measure the grace from a fresh reading.
@@ -461,6 +472,28 @@ void kivStandin::capture(const std::string& text)
     std::fflush(m_capture);
 }
 
+// Texts are counted in the second they arrive in, read from the same clock,
+// so a second whose rows are written takes no more counts.
+std::size_t kivStandin::secondOfRun() const
+{
+    return (GetTickCount() - m_startTick) / 1000;
+}
+
+// Flushed per second, so that a run that is killed keeps what it had.
+void kivStandin::writeSeries(std::size_t seconds)
+{
+    if (m_series == nullptr || seconds <= m_seriesWritten)
+        return;
+    const std::string rows = m_traffic.series().csvRows(m_seriesWritten, seconds);
+    if (std::fwrite(rows.data(), 1, rows.size(), m_series) != rows.size() || std::fflush(m_series) != 0) {
+        std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.seriesFile.c_str());
+        std::fclose(m_series);
+        m_series = nullptr;
+        return;
+    }
+    m_seriesWritten = seconds;
+}
+
 void kivStandin::logEvent(const std::string& text)
 {
     std::fprintf(stderr, "kivstandin: %s\n", text.c_str());
@@ -474,6 +507,8 @@ double kivStandin::elapsedSeconds() const
 void kivStandin::writeSummary()
 {
     const double seconds = elapsedSeconds();
+    // The partial last second as well, so that the file's rows add up to the summary.
+    writeSeries(m_traffic.series().secondsFor(seconds));
     std::fputs(m_traffic.summaryText(seconds).c_str(), stdout);
     std::fflush(stdout);
     if (!m_options.summaryFile.empty() &&

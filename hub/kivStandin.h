@@ -74,6 +74,8 @@ private:
     void freeDeadDrivers();
     void showStatus();
     void capture(const std::string& text);
+    void writeSeries(std::size_t seconds);
+    std::size_t secondOfRun() const;
     void logEvent(const std::string& text);
     double elapsedSeconds() const;
 
@@ -83,6 +85,8 @@ private:
     hubTraffic m_traffic;
     relayExchange* m_exchange = nullptr;
     std::FILE* m_capture = nullptr;
+    std::FILE* m_series = nullptr;
+    std::size_t m_seriesWritten = 0; // seconds whose rows are in the series file
     DWORD m_startTick = 0;
     DWORD m_lastStatusTick = 0;
     DWORD m_lastSweepTick = 0;
