@@ -88,7 +88,12 @@ std::vector<HeldHandle> reservations(FuzzInput& input, bool* alive)
     for (int count = input.byte() % 8; count > 0; --count) {
         uint32_t slot = 1 + input.byte() % 16;
         uint32_t reuse = 1 + static_cast<uint32_t>(input.number(2)) % 0xfffe;
-        reserved.push_back({reuse << 16 | slot, firstPid + input.byte() % pidCount});
+        pid_t pid = firstPid + input.byte() % pidCount;
+        /* A handles file names each slot once, as the last line about it left it. */
+        bool named = std::any_of(reserved.begin(), reserved.end(),
+                                 [slot](const HeldHandle& held) { return (held.handle & 0xffff) == slot; });
+        if (!named)
+            reserved.push_back({reuse << 16 | slot, pid});
     }
     return reserved;
 }
