@@ -192,6 +192,21 @@ bool killStation(const QString& desktop)
     });
 }
 
+/*
+ * True once the window station lists the window as claimed again after a
+ * restart: the successor writes every reserved handle once when it starts
+ * and again when its owner claims it. A process started before that finds
+ * no such window by its class yet.
+ */
+bool claimedAgain(const QString& desktop, quint32 window)
+{
+    const QString line = QString("+ %1 ").arg(window, 8, 16, QChar('0'));
+    int seen = 0;
+    for (const QString& entry : linesOf(desktop + "/winstation.handles"))
+        seen += entry.startsWith(line) ? 1 : 0;
+    return seen >= 2;
+}
+
 struct irCommand {
     int device = 0;
     int slot = 0;
@@ -318,6 +333,8 @@ private slots:
         QVERIFY(first.start({"12"}));
         QVERIFY(waitFor([&] { return hub.hasDriver(12); }));
         QVERIFY(killStation(path()));
+        const quint32 hubWindow = linesOf(hub.file("ready")).value(0).toUInt();
+        QVERIFY(waitFor([&] { return claimedAgain(path(), hubWindow); }));
 
         generatorProcess duplicate(path());
         QVERIFY(duplicate.start({"12"}));
