@@ -13,6 +13,8 @@ int main(int argc, char* argv[])
     serveWindowMessages(&application);
     answerMessageBoxesIfAsked(&application);
     skerrowDriver window;
+    if (window.refusedCommandLineExitCode() != 0)
+        return window.refusedCommandLineExitCode();
     window.show();
     return application.exec();
 }

@@ -5,10 +5,16 @@
 #include "rkwin.h"
 #include "trafficText.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMessageBox>
+#include <QSpinBox>
+#include <QStatusBar>
 #include <QTimer>
 #include <QTimerEvent>
+
+#include <vector>
 
 namespace {
 const char* const messageBoxCaption = "SkerrowDriver";
@@ -18,6 +24,34 @@ const char* const valuesInvalid = "Values are invalid";
 constexpr int connectionModeTelmif = 2;
 constexpr int closeDelayMs = 1;
 constexpr int kivWatchIntervalMs = 1000;
+constexpr int figuresIntervalMs = 1000;
+/* A scenario runner tells a refused command line from a run that ended badly. */
+constexpr int refusedSwitchExitCode = 2;
+
+/* A pair's switch name and its spin boxes. */
+struct pairBoxes {
+    const char* name;
+    QSpinBox* minimum;
+    QSpinBox* maximum;
+};
+
+std::vector<pairBoxes> pairsOf(const Ui::skerrowDriverClass& ui)
+{
+    return {{"mpt", ui.mptMin, ui.mptMax},
+            {"ms", ui.msMin, ui.msMax},
+            {"s", ui.sMin, ui.sMax},
+            {"tt", ui.ttMin, ui.ttMax}};
+}
+
+valueBounds boundsOf(const QSpinBox* box)
+{
+    return {box->minimum(), box->maximum()};
+}
+
+QString millisecondsText(double ms, std::uint64_t count)
+{
+    return count == 0 ? QStringLiteral("-") : QString::number(ms, 'f', 3) + QStringLiteral(" ms");
+}
 
 /* Reads a pair's spin boxes and reports an empty or negative range in its label. */
 void updatePair(const QSpinBox* minBox, const QSpinBox* maxBox, QLabel* info,
@@ -40,7 +74,9 @@ skerrowDriver::skerrowDriver(QWidget* parent)
     closeTimer = 0;
 
     const QStringList arguments = QCoreApplication::arguments();
-    seedRandom(GetTickCount());
+    if (!readSwitches(arguments))
+        return;
+    seedRandom(switches.seeded ? switches.seed : GetTickCount());
     device = deviceNumberFrom(arguments);
     if (device == 0) {
         failStartup(QStringLiteral("No device number supplied on the command line"));
@@ -54,15 +90,48 @@ skerrowDriver::skerrowDriver(QWidget* parent)
     }
     watchKiv();
     connectControls();
+    applySwitches();
+    showFiguresEverySecond();
     if (autoEnableRequestedBy(arguments))
         ui.enabled->click();
 }
 
 skerrowDriver::~skerrowDriver()
 {
+    reportRun();
     if (driver) {
         delete driver;
         driver = nullptr;
+    }
+}
+
+/*
+ * An unattended run with a refused switch would not be the run asked for:
+ * say why on the debug output, where its runner looks, and register nothing.
+ * No message box, since nobody may be there to answer it.
+ */
+bool skerrowDriver::readSwitches(const QStringList& arguments)
+{
+    std::map<QString, pairBounds> bounds;
+    for (const pairBoxes& pair : pairsOf(ui))
+        bounds[QString::fromLatin1(pair.name)] = {boundsOf(pair.minimum), boundsOf(pair.maximum)};
+    const QString problem = readRunSwitches(arguments, bounds, switches);
+    if (problem.isEmpty())
+        return true;
+    OutputDebugStringA(problem.toLocal8Bit().constData());
+    refusedExitCode = refusedSwitchExitCode;
+    return false;
+}
+
+/* Through the spin boxes, so that the info labels answer as if the values were typed. */
+void skerrowDriver::applySwitches()
+{
+    for (const pairBoxes& pair : pairsOf(ui)) {
+        const auto given = switches.pairs.find(QString::fromLatin1(pair.name));
+        if (given == switches.pairs.end())
+            continue;
+        pair.minimum->setValue(given->second.minimum);
+        pair.maximum->setValue(given->second.maximum);
     }
 }
 
@@ -157,6 +226,14 @@ void skerrowDriver::timerEvent(QTimerEvent* event)
     }
 }
 
+/* The run's line goes out once, when the window closes or, failing that, when it goes. */
+void skerrowDriver::closeEvent(QCloseEvent* event)
+{
+    QMainWindow::closeEvent(event);
+    if (event->isAccepted())
+        reportRun();
+}
+
 void skerrowDriver::doEnable(int state)
 {
     if (state == Qt::Checked)
@@ -221,7 +298,48 @@ void skerrowDriver::sendRandomCommand()
     const int slot = drawInRange(sMinValue, sRange);
     const int size = drawInRange(msMinValue, msRange);
     const std::string command = irCommandText(device, slot, randomText(size));
-    driver->sendCommand(0, command.c_str());
+    /* Around the send only: KIV answers inside it, and the text's making is not its answer time. */
+    const trafficFigures::clock::time_point sent = trafficFigures::clock::now();
+    const int answer = driver->sendCommand(0, command.c_str());
+    figures.record(trafficFigures::clock::now() - sent, answer == 0);
+}
+
+/*
+ * A label in the status bar, rewritten once a second from the counters:
+ * writing it per command would cost the generator its rate.
+ */
+void skerrowDriver::showFiguresEverySecond()
+{
+    figuresLabel = new QLabel(ui.statusBar);
+    ui.statusBar->addWidget(figuresLabel);
+    figures.start(trafficFigures::clock::now());
+    auto* timer = new QTimer(this);
+    connect(timer, &QTimer::timeout, this, [this] { showFigures(); });
+    timer->start(figuresIntervalMs);
+    showFigures();
+}
+
+void skerrowDriver::showFigures()
+{
+    const intervalFigures last = figures.takeInterval(trafficFigures::clock::now());
+    const double rate = last.seconds > 0 ? static_cast<double>(last.commands) / last.seconds : 0;
+    figuresLabel->setText(
+        QStringLiteral("Device %1   Sent %2   %3 per second   Answer p50 %4, p99 %5   Failed %6")
+            .arg(device)
+            .arg(figures.commands())
+            .arg(rate, 0, 'f', 1)
+            .arg(millisecondsText(last.answerP50Ms, last.commands),
+                 millisecondsText(last.answerP99Ms, last.commands))
+            .arg(figures.failures()));
+}
+
+/* Only a window that registered has run; the line is written once. */
+void skerrowDriver::reportRun()
+{
+    if (figuresLabel == nullptr || runReported)
+        return;
+    runReported = true;
+    OutputDebugStringA(figures.runLine(trafficFigures::clock::now()).c_str());
 }
 
 void skerrowDriver::updateSlotValues()

@@ -1,7 +1,9 @@
 #ifndef SKERROWDRIVER_H
 #define SKERROWDRIVER_H
 
+#include "commandLine.h"
 #include "rkDriver.h"
+#include "trafficFigures.h"
 #include "ui_skerrowDriver.h"
 
 #include <QMainWindow>
@@ -9,6 +11,7 @@
 
 #include <string>
 
+class QCloseEvent;
 class QLabel;
 class QSpinBox;
 class QTimerEvent;
@@ -33,8 +36,15 @@ public:
     void onDisconnected(int device) override;
     void onDatabaseChange(int device, int database, int index) override;
 
+    /*
+     * 0, or the exit code for a command line whose switches were refused: the
+     * window then registered nothing and the program ends without showing it.
+     */
+    int refusedCommandLineExitCode() const { return refusedExitCode; }
+
 protected:
     void timerEvent(QTimerEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private slots:
     void doEnable(int state);
@@ -44,6 +54,8 @@ private slots:
     void msValueChanged(int value);
 
 private:
+    bool readSwitches(const QStringList& arguments);
+    void applySwitches();
     void failStartup(const QString& message);
     void closeSoon();
     void watchKiv();
@@ -53,6 +65,9 @@ private:
     void stopGenerating();
     void tick();
     void sendRandomCommand();
+    void showFiguresEverySecond();
+    void showFigures();
+    void reportRun();
 
     void updateSlotValues();
     void updateMptValues();
@@ -71,6 +86,12 @@ private:
     int mptMinValue = 0, mptMaxValue = 0, mptRange = 0;
     int messagesThisTick = 0;
     int sMinValue = 0, sMaxValue = 0, sRange = 0;
+
+    runSwitches switches;
+    int refusedExitCode = 0;
+    trafficFigures figures;
+    QLabel* figuresLabel = nullptr;
+    bool runReported = false;
 };
 
 #endif /* SKERROWDRIVER_H */

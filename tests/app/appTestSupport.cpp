@@ -1,5 +1,7 @@
 #include "appTestSupport.h"
 
+#include "rkhost.h"
+
 #include <QAbstractButton>
 
 #include <string>
@@ -57,6 +59,18 @@ void messageBoxAnswerer::answerShownBox()
         ok->click();
     else
         box->done(QMessageBox::Cancel);
+}
+
+debugCapture::debugCapture()
+{
+    rkSetDebugSink(
+        [](const char* text, void* context) { static_cast<debugCapture*>(context)->lines.emplace_back(text); },
+        this);
+}
+
+debugCapture::~debugCapture()
+{
+    rkSetDebugSink(nullptr, nullptr);
 }
 
 QList<QAbstractEventDispatcher::TimerInfo> timersOf(QObject* object)

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <string>
 #include <vector>
 
 /*
@@ -45,6 +46,16 @@ private slots:
 
 private:
     QTimer watch;
+};
+
+/* While alive, keeps every debug output line of this process instead of printing it. */
+class debugCapture {
+public:
+    debugCapture();
+    ~debugCapture();
+    debugCapture(const debugCapture&) = delete;
+    debugCapture& operator=(const debugCapture&) = delete;
+    std::vector<std::string> lines;
 };
 
 /* The Qt timers running on object (timer id, interval, type). */

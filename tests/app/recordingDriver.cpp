@@ -59,5 +59,5 @@ int rkDriver::sendCommand(int value, const char* command)
     ++sentCount;
     record.commandValues.push_back(value);
     record.commands.emplace_back(command);
-    return 1;
+    return record.commandAnswer;
 }

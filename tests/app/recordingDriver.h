@@ -25,6 +25,8 @@ struct driverRecord {
 
     /* What the next connect answers: true refuses the registration. */
     bool refuseConnect = false;
+    /* What sendCommand answers: KIV's 0 is a failed send. */
+    int commandAnswer = 1;
 };
 
 /* The record of this process; tests reset it with resetDriverRecord(). */
