@@ -4,6 +4,7 @@
  * RK_ANSWER_MESSAGE_BOXES hook, which writes what they said to its debugger
  * output (stderr here) first.
  */
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
@@ -160,6 +161,14 @@ public:
                process.exitCode() == 0;
     }
 
+    /* The exit code of a generator that ended by itself, normally; -1 otherwise. */
+    int exitCode()
+    {
+        if (!process.waitForFinished(boundMs) || process.exitStatus() != QProcess::NormalExit)
+            return -1;
+        return process.exitCode();
+    }
+
     bool isRunning() const { return process.state() == QProcess::Running; }
     void kill()
     {
@@ -224,6 +233,27 @@ bool parseIr(const QString& line, irCommand& command)
     command.size = match.captured(3).size();
     return true;
 }
+
+/* The figures of the run's closing line, by key; empty unless exactly one such line was written. */
+QMap<QString, QString> runFigures(const QString& debugOutput)
+{
+    static const QRegularExpression line(
+        "^SkerrowDriver: run: commands=(\\d+) seconds=(\\d+\\.\\d{1,2}) rate=(\\d+\\.\\d{1,2}) "
+        "answer_ms_p50=(\\d+\\.\\d{3}) answer_ms_p99=(\\d+\\.\\d{3}) answer_ms_max=(\\d+\\.\\d{3}) "
+        "failures=(\\d+)$",
+        QRegularExpression::MultilineOption);
+    QRegularExpressionMatchIterator matches = line.globalMatch(debugOutput);
+    if (!matches.hasNext())
+        return {};
+    const QRegularExpressionMatch match = matches.next();
+    if (matches.hasNext())
+        return {};
+    const QStringList keys = {"commands", "seconds", "rate", "p50", "p99", "max", "failures"};
+    QMap<QString, QString> figures;
+    for (int i = 0; i < keys.size(); ++i)
+        figures[keys[i]] = match.captured(i + 1);
+    return figures;
+}
 }
 
 class endToEndTest : public QObject {
@@ -271,6 +301,57 @@ private slots:
         QVERIFY(summary["slot_min"].toInt() >= 1 && summary["slot_max"].toInt() <= 1024);
         QVERIFY(summary["size_max"].toInt() <= 255);
         QCOMPARE(summary["drivers"].toInt(-1), 0);
+    }
+
+    /* Two runs with one seed send the same texts, inside the ranges the switches set. */
+    void repeatsItsTextsForTheSameSeedAndCountsThemInItsClosingLine()
+    {
+        const int compared = 50;
+        QList<QStringList> runs;
+        for (const char* run : {"first", "second"}) {
+            const QString desktopOfRun = path() + "/" + run;
+            QVERIFY(QDir().mkdir(desktopOfRun));
+            /* a desktop is private to its user, as the temporary directory is */
+            QVERIFY(QFile::setPermissions(desktopOfRun, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                            QFileDevice::ExeOwner));
+            hubProcess hub(desktopOfRun);
+            QVERIFY(hub.start({"--grace", "60"}));
+            generatorProcess generator(desktopOfRun);
+            QVERIFY(generator.start({"12", "/enable", "/SEED=4242", "/mpt=5,5", "/tt=10,10", "/ms=3,40",
+                                     "/s=100,199"}));
+            QVERIFY(waitFor([&] { return hub.captured().size() >= compared; }));
+            QVERIFY(hub.command("close").last().startsWith("ok close 1"));
+            QVERIFY2(generator.endsWithZero(), qPrintable(generator.debugOutput()));
+            QVERIFY(hub.endsWithZero());
+
+            const QMap<QString, QString> figures = runFigures(generator.debugOutput());
+            QVERIFY2(!figures.isEmpty(), qPrintable(generator.debugOutput()));
+            QCOMPARE(figures["commands"].toInt(), hub.summary()["messages"].toInt());
+            QCOMPARE(figures["failures"], QString("0"));
+            QVERIFY(figures["p50"].toDouble() <= figures["p99"].toDouble());
+            QVERIFY(figures["p99"].toDouble() <= figures["max"].toDouble());
+            QVERIFY(figures["seconds"].toDouble() > 0);
+
+            const QStringList captured = hub.captured();
+            for (const QString& line : captured) {
+                irCommand command;
+                QVERIFY2(parseIr(line, command), qPrintable(line));
+                QVERIFY(command.slot >= 100 && command.slot <= 199);
+                QVERIFY(command.size >= 3 && command.size <= 40);
+            }
+            runs << captured.mid(0, compared);
+        }
+        QCOMPARE(runs[0], runs[1]);
+    }
+
+    void refusesABadSwitchWithExitCodeTwoBeforeLookingForKiv()
+    {
+        generatorProcess generator(path());
+        QVERIFY(generator.start({"12", "/enable", "/ms=0,1025"}));
+        QCOMPARE(generator.exitCode(), 2);
+        const QString output = generator.debugOutput();
+        QVERIFY2(output.contains("SkerrowDriver: switch /ms=0,1025: 1025 is outside 0..1024"), qPrintable(output));
+        QVERIFY2(!output.contains("KIV") && !output.contains("message box"), qPrintable(output));
     }
 
     void endsWithTheHubsTimedClosing()
