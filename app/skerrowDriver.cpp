@@ -299,9 +299,9 @@ void skerrowDriver::sendRandomCommand()
     const int size = drawInRange(msMinValue, msRange);
     const std::string command = irCommandText(device, slot, randomText(size));
     /* Around the send only: KIV answers inside it, and the text's making is not its answer time. */
-    const trafficFigures::clock::time_point sent = trafficFigures::clock::now();
+    const auto sent = trafficFigures::now();
     const int answer = driver->sendCommand(0, command.c_str());
-    figures.record(trafficFigures::clock::now() - sent, answer == 0);
+    figures.record(trafficFigures::now() - sent, answer == 0);
 }
 
 /*
@@ -312,7 +312,7 @@ void skerrowDriver::showFiguresEverySecond()
 {
     figuresLabel = new QLabel(ui.statusBar);
     ui.statusBar->addWidget(figuresLabel);
-    figures.start(trafficFigures::clock::now());
+    figures.start(trafficFigures::now());
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] { showFigures(); });
     timer->start(figuresIntervalMs);
@@ -321,7 +321,7 @@ void skerrowDriver::showFiguresEverySecond()
 
 void skerrowDriver::showFigures()
 {
-    const intervalFigures last = figures.takeInterval(trafficFigures::clock::now());
+    const intervalFigures last = figures.takeInterval(trafficFigures::now());
     const double rate = last.seconds > 0 ? static_cast<double>(last.commands) / last.seconds : 0;
     figuresLabel->setText(
         QStringLiteral("Device %1   Sent %2   %3 per second   Answer p50 %4, p99 %5   Failed %6")
@@ -339,7 +339,7 @@ void skerrowDriver::reportRun()
     if (figuresLabel == nullptr || runReported)
         return;
     runReported = true;
-    OutputDebugStringA(figures.runLine(trafficFigures::clock::now()).c_str());
+    OutputDebugStringA(figures.runLine(trafficFigures::now()).c_str());
 }
 
 void skerrowDriver::updateSlotValues()

@@ -80,6 +80,11 @@ double answerTimes::maxMs() const
     return static_cast<double>(largest) / nanosecondsPerMs;
 }
 
+trafficFigures::clock::time_point trafficFigures::now()
+{
+    return clock::now();
+}
+
 void trafficFigures::start(clock::time_point now)
 {
     runStart = now;

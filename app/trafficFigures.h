@@ -48,6 +48,9 @@ class trafficFigures {
 public:
     using clock = std::chrono::steady_clock;
 
+    /* The monotonic clock's time, for the caller to hand back. */
+    static clock::time_point now();
+
     /* The run and its first interval begin. */
     void start(clock::time_point now);
     void record(clock::duration answer, bool failed);

@@ -2,8 +2,10 @@
  * bench_app [SECONDS per round, default 2]: commands per second that one generator delivers to the
  * hub at its heaviest settings (1000 messages per tick, tick time 0, sizes 0
  * to 1024), beside the rate of the driver library alone sending the same kind
- * of texts; then the realised tick interval at tick times of 100 and 10 ms.
- * Each phase has a stand-in hub of its own on a private desktop.
+ * of texts and beside the same generator with its figures left out (the
+ * program bench_app_without_figures, one round per run of it); then the
+ * realised tick interval at tick times of 100 and 10 ms. Each phase has a
+ * stand-in hub of its own on a private desktop.
  */
 #include "randomSource.h"
 #include "rkDriver.h"
@@ -27,6 +29,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -77,7 +80,7 @@ double best(const std::vector<double>& rates)
 
 void report(const char* what, long long messages, double seconds)
 {
-    std::printf("%-58s %9.0f commands/s (%lld in %.2f s)\n", what, messages / seconds, messages,
+    std::printf("%-66s %9.0f commands/s (%lld in %.2f s)\n", what, messages / seconds, messages,
                 seconds);
 }
 
@@ -125,7 +128,7 @@ void runEventLoopFor(double seconds)
     QCoreApplication::exec();
 }
 
-double generatorRate(const QString& dir, double seconds)
+double generatorRate(const QString& dir, double seconds, const char* what)
 {
     hub kiv(dir);
     auto window = generatorWith(1000, 0, 1024);
@@ -138,8 +141,26 @@ double generatorRate(const QString& dir, double seconds)
     const double elapsed = clock.nsecsElapsed() / 1e9;
     window.reset();
     const long long arrived = kiv.finish();
-    report("generator, 1000 per tick, tick time 0, sizes 0-1024", arrived, elapsed);
+    report(what, arrived, elapsed);
     return arrived / elapsed;
+}
+
+/* One round of the generator built without its figures, in a process of its own beside this one. */
+double generatorWithoutFiguresRate(const QString& dir, double seconds)
+{
+    QProcess round;
+    round.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    round.start(QCoreApplication::applicationDirPath() + "/bench_app_without_figures",
+                {"--generator-round", dir, QString::number(seconds)});
+    const bool finished = round.waitForFinished(static_cast<int>(seconds * 1000) + 60000);
+    const QStringList lines = QString::fromLatin1(round.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    if (!finished || round.exitCode() != 0 || lines.isEmpty() || !lines.last().startsWith("rate ")) {
+        std::fprintf(stderr, "bench_app: the round without figures failed\n");
+        std::exit(1);
+    }
+    for (int i = 0; i + 1 < lines.size(); ++i)
+        std::printf("%s\n", qPrintable(lines[i]));
+    return lines.last().mid(5).toDouble();
 }
 
 /* Times the window's tick timer events as they arrive, before the window handles them. */
@@ -189,11 +210,27 @@ void tickInterval(const QString& dir, int tickTime, double seconds)
                 tickTime, sum / intervals.size(), at(0.5), at(0.95), intervals.front(), intervals.back(),
                 intervals.size());
 }
+
+const char* const heaviest = "1000 per tick, tick time 0, sizes 0-1024";
+
+#ifdef BENCH_APP_WITHOUT_FIGURES
+constexpr bool withoutFiguresBuild = true;
+const char* const generatorKind = "generator without figures";
+#else
+constexpr bool withoutFiguresBuild = false;
+const char* const generatorKind = "generator";
+#endif
 }
 
 int main(int argc, char** argv)
 {
-    const double seconds = argc > 1 ? std::max(1.0, std::atof(argv[1])) : 2.0;
+    const bool oneRound = argc == 4 && std::strcmp(argv[1], "--generator-round") == 0;
+    if (withoutFiguresBuild && !oneRound) {
+        std::fprintf(stderr, "usage: %s --generator-round DIRECTORY SECONDS (run by bench_app)\n", argv[0]);
+        return 2;
+    }
+    const double seconds = oneRound ? std::atof(argv[3]) : argc > 1 ? std::max(1.0, std::atof(argv[1])) : 2.0;
+    const std::string generatorWhat = std::string(generatorKind) + ", " + heaviest;
     QTemporaryDir work;
     const QString desktop = work.path() + "/desktop";
     QDir().mkdir(desktop);
@@ -209,6 +246,10 @@ int main(int argc, char** argv)
     int windowArgc = 2;
     QApplication application(windowArgc, windowArgv);
     serveWindowMessages(&application);
+    if (oneRound) {
+        std::printf("rate %.3f\n", generatorRate(QString::fromLocal8Bit(argv[2]), seconds, generatorWhat.c_str()));
+        return 0;
+    }
 
     int phase = 0;
     auto phaseDir = [&] {
@@ -217,15 +258,21 @@ int main(int argc, char** argv)
         return dir;
     };
     /* Alternating rounds, so that a busy moment of the machine weighs on both alike. */
-    std::vector<double> alone, generator;
+    std::vector<double> alone, generator, withoutFigures;
     for (int round = 0; round < rounds; ++round) {
         alone.push_back(driverAloneRate(phaseDir(), seconds));
-        generator.push_back(generatorRate(phaseDir(), seconds));
+        generator.push_back(generatorRate(phaseDir(), seconds, generatorWhat.c_str()));
+        withoutFigures.push_back(generatorWithoutFiguresRate(phaseDir(), seconds));
     }
     const double aloneBest = best(alone);
     const double generatorBest = best(generator);
-    std::printf("best of %d rounds: driver alone %.0f commands/s, generator %.0f commands/s (%.1f %%)\n",
-                rounds, aloneBest, generatorBest, 100.0 * generatorBest / aloneBest);
+    const double withoutBest = best(withoutFigures);
+    std::printf("best of %d rounds: driver alone %.0f commands/s, generator %.0f commands/s (%.1f %%), "
+                "generator without figures %.0f commands/s (%.1f %%)\n",
+                rounds, aloneBest, generatorBest, 100.0 * generatorBest / aloneBest, withoutBest,
+                100.0 * withoutBest / aloneBest);
+    std::printf("the figures keep %.1f %% of the generator's rate (best against best)\n",
+                100.0 * generatorBest / withoutBest);
     const double tickSeconds = std::max(seconds, 3.0);
     tickInterval(phaseDir(), 100, tickSeconds);
     tickInterval(phaseDir(), 10, tickSeconds);
