@@ -168,17 +168,15 @@ void skerrowDriver::watchKiv()
 }
 
 /*
- * Without KIV the generator has nothing to do. KIV may say goodbye while the
- * constructor still registers, before the window is shown: closing a hidden
- * window would not end the program, so the close waits for the event loop,
- * as after a failed start.
+ * Without KIV the generator has nothing to do: it sends no more and closes
+ * once the event loop runs. KIV's goodbye may come inside a send, with that
+ * command not yet counted, or while the constructor still registers, before
+ * the window is shown, when closing would not end the program.
  */
 void skerrowDriver::endWithKiv()
 {
-    if (isVisible())
-        close();
-    else
-        closeSoon();
+    stopGenerating();
+    closeSoon();
 }
 
 void skerrowDriver::connectControls()
@@ -226,12 +224,18 @@ void skerrowDriver::timerEvent(QTimerEvent* event)
     }
 }
 
-/* The run's line goes out once, when the window closes or, failing that, when it goes. */
+/*
+ * The run's line goes out once, when the window closes or, failing that,
+ * when it goes. A closed window sends nothing more, so that the line counts
+ * every command KIV was sent.
+ */
 void skerrowDriver::closeEvent(QCloseEvent* event)
 {
     QMainWindow::closeEvent(event);
-    if (event->isAccepted())
-        reportRun();
+    if (!event->isAccepted())
+        return;
+    stopGenerating();
+    reportRun();
 }
 
 void skerrowDriver::doEnable(int state)
@@ -289,7 +293,11 @@ void skerrowDriver::tick()
     messagesThisTick = drawInRange(mptMinValue, mptRange);
     if (!driver)
         return;
-    for (int i = 0; i < messagesThisTick; ++i)
+    /*
+     * KIV answers inside each send and may say goodbye there: generating
+     * then stops mid-tick, and the rest of the tick is not sent.
+     */
+    for (int i = 0; i < messagesThisTick && tickTimer != 0; ++i)
         sendRandomCommand();
 }
 
