@@ -61,24 +61,23 @@ bool isAcceptableHeader(const FrameHeader& header)
 
 FrameReader::FrameReader(size_t maxFrameBytes) : limit_(maxFrameBytes + readChunk) {}
 
-/* A bad first header is noticed as soon as it is whole, so no more is read behind it. */
-void FrameReader::checkFirstHeader()
+/*
+ * The first buffered header, once it is whole. A bad one marks the bytes
+ * corrupt as soon as it is whole, so no more is read behind it.
+ */
+bool FrameReader::peekHeader(FrameHeader& header)
 {
-    if (corrupt_ || buffered() < sizeof(FrameHeader))
-        return;
-    FrameHeader header;
+    if (corrupt_ || buffered() < sizeof header)
+        return false;
     std::memcpy(&header, buffer_.data() + start_, sizeof header);
     corrupt_ = !isAcceptableHeader(header) || sizeof header + header.length > limit_ - readChunk;
+    return !corrupt_;
 }
 
 bool FrameReader::hasCompleteFrame()
 {
-    checkFirstHeader();
-    if (corrupt_ || buffered() < sizeof(FrameHeader))
-        return false;
     FrameHeader header;
-    std::memcpy(&header, buffer_.data() + start_, sizeof header);
-    return buffered() >= sizeof header + header.length;
+    return peekHeader(header) && buffered() >= sizeof header + header.length;
 }
 
 /* Leaves at least one read's worth of room behind the buffered bytes, within the bound. */
@@ -107,7 +106,8 @@ void FrameReader::release()
 
 FrameReader::Fill FrameReader::fill(int fd)
 {
-    checkFirstHeader();
+    FrameHeader header;
+    peekHeader(header);
     if (corrupt_)
         return Fill::WouldBlock;
     makeRoom();
@@ -118,7 +118,7 @@ FrameReader::Fill FrameReader::fill(int fd)
         ssize_t got = recv(fd, buffer_.data() + end_, room, MSG_DONTWAIT);
         if (got > 0) {
             end_ += static_cast<size_t>(got);
-            checkFirstHeader();
+            peekHeader(header);
             return Fill::Progress;
         }
         if (got == 0)
@@ -131,14 +131,14 @@ FrameReader::Fill FrameReader::fill(int fd)
 
 bool FrameReader::take(Frame& frame)
 {
-    if (!hasCompleteFrame())
+    FrameHeader header;
+    if (!peekHeader(header) || buffered() < sizeof header + header.length)
         return false;
-    std::memcpy(&frame.header, buffer_.data() + start_, sizeof(FrameHeader));
-    const char* payload = buffer_.data() + start_ + sizeof(FrameHeader);
-    frame.payload.assign(payload, payload + frame.header.length);
-    start_ += sizeof(FrameHeader) + frame.header.length;
+    frame.header = header;
+    const char* payload = buffer_.data() + start_ + sizeof header;
+    frame.payload.assign(payload, payload + header.length);
+    start_ += sizeof header + header.length;
     release();
-    checkFirstHeader();
     return true;
 }
 

@@ -114,7 +114,7 @@ public:
 
 private:
     size_t buffered() const { return end_ - start_; }
-    void checkFirstHeader();
+    bool peekHeader(FrameHeader& header);
     void makeRoom();
     void release();
 

@@ -579,14 +579,13 @@ bool Session::postRemote(const Target& target, UINT message, WPARAM wParam, LPAR
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
     }
-    if (connection->unsent.size() + sizeof(FrameHeader) > maxUnsentBytes) {
-        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
-        return false;
-    }
     FrameHeader header = rkwire::makeHeader(Kind::Post, target.handle, message);
     header.wParam = wParam;
     header.lParam = lParam;
-    connection->unsent.append(reinterpret_cast<const char*>(&header), sizeof header);
+    if (!queueUnsent(*connection, header)) {
+        SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+        return false;
+    }
     if (!flushUnsent(connection, false)) {
         SetLastError(ERROR_INVALID_WINDOW_HANDLE);
         return false;
@@ -688,12 +687,20 @@ void Session::queueReply(const std::shared_ptr<Connection>& connection, const Fr
 {
     if (connection->closed)
         return;
-    if (connection->unsent.size() + sizeof answer > maxUnsentBytes) {
+    if (!queueUnsent(*connection, answer)) {
         closeConnection(connection);
         return;
     }
-    connection->unsent.append(reinterpret_cast<const char*>(&answer), sizeof answer);
     flushUnsent(connection, false);
+}
+
+/* Puts a frame without payload behind what waits for the connection; false over the bound. */
+bool Session::queueUnsent(Connection& connection, const FrameHeader& header)
+{
+    if (connection.unsent.size() + sizeof header > maxUnsentBytes)
+        return false;
+    connection.unsent.append(reinterpret_cast<const char*>(&header), sizeof header);
+    return true;
 }
 
 void Session::acceptPost(const Frame& frame)

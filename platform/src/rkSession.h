@@ -161,6 +161,7 @@ private:
     void handleFrame(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void answerSend(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void queueReply(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& answer);
+    static bool queueUnsent(Connection& connection, const rkwire::FrameHeader& header);
     void acceptPost(const rkwire::Frame& frame);
     void acceptReply(const std::shared_ptr<Connection>& connection, const rkwire::Frame& frame);
     void onStationReadable();
