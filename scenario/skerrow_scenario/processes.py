@@ -1,0 +1,284 @@
+"""The processes of a run: a private desktop, the hub and the generators.
+
+Each process's stderr goes to a file of the run directory, so that no pipe
+can fill and stall it; the hub's stdout is read by a thread, because its
+answers to commands are awaited one at a time.
+"""
+
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+from typing import Dict, List, Optional
+
+from .growing import GrowingFile
+from .scenariofile import Group
+
+# How long the desktop's window station stays after its last client. Short,
+# so that the run directory can go soon after the run.
+STATION_LINGER_MS = "300"
+
+
+def wait_until(condition, seconds: float, step: float = 0.05) -> bool:
+    """Polls condition until it holds or the bound passes; its last value."""
+    deadline = time.monotonic() + seconds
+    while not condition():
+        if time.monotonic() >= deadline:
+            return condition()
+        time.sleep(step)
+    return True
+
+
+def _alive(pid: int) -> bool:
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        return True
+    return True
+
+
+class RunDirectory:
+    """A directory of the run's files with the private desktop inside it."""
+
+    def __init__(self, keep: bool = False):
+        self.path = tempfile.mkdtemp(prefix="skerrowScenario-")  # mode 0700
+        self.desktop = os.path.join(self.path, "desktop")
+        os.mkdir(self.desktop, 0o700)
+        self.keep = keep
+
+    def file(self, name: str) -> str:
+        return os.path.join(self.path, name)
+
+    def environment(self, show: bool) -> Dict[str, str]:
+        env = dict(os.environ)
+        env["RK_DESKTOP"] = self.desktop
+        # A generator that cannot start reports its message box and ends
+        # instead of waiting for a click nobody gives.
+        env["RK_ANSWER_MESSAGE_BOXES"] = "1"
+        env["RK_WINSTATION_LINGER_MS"] = STATION_LINGER_MS
+        if not show:
+            env["QT_QPA_PLATFORM"] = "offscreen"
+        return env
+
+    def station_pid(self) -> Optional[int]:
+        try:
+            with open(os.path.join(self.desktop, "winstation.pid")) as stream:
+                return int(stream.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            return None
+
+    def close(self):
+        """Waits for the desktop's window station to leave (it does once its
+        clients have gone), ends it if it stays, and removes the directory."""
+        pid = self.station_pid()
+        if pid is not None and not wait_until(lambda: not _alive(pid), 10):
+            try:
+                os.kill(pid, signal.SIGTERM)
+            except OSError:
+                pass
+            wait_until(lambda: not _alive(pid), 5)
+        if not self.keep:
+            shutil.rmtree(self.path, ignore_errors=True)
+
+
+class HubLog:
+    """What the hub says on stderr: registrations, malformed texts and its
+    live line, read as the file grows."""
+
+    LIVE = re.compile(r"^kivstandin: (\d+) devices, \d+ msg/s, \d+ B/s, (\d+) malformed, (\d+) bad frames$")
+    REGISTER = re.compile(r"^kivstandin: register device (\d+) mode \d+ window \d+: reply (-?\d+)$")
+    MALFORMED = re.compile(r"^kivstandin: malformed IR text: IR (-?\d+) ")
+
+    def __init__(self, path: str):
+        self.path = path
+        self._file = GrowingFile(path)
+        self.malformed = 0
+        self.bad_frames = 0
+        self.replies: Dict[int, List[int]] = {}
+        self.malformed_by_device: Dict[int, int] = {}
+        self.lines: List[str] = []
+
+    def read(self):
+        for line in self._file.new_lines():
+            self._take(line)
+
+    def _take(self, line: str):
+        self.lines.append(line)
+        if m := self.LIVE.match(line):
+            self.malformed, self.bad_frames = int(m.group(2)), int(m.group(3))
+        elif m := self.REGISTER.match(line):
+            self.replies.setdefault(int(m.group(1)), []).append(int(m.group(2)))
+        elif m := self.MALFORMED.match(line):
+            device = int(m.group(1))
+            self.malformed_by_device[device] = self.malformed_by_device.get(device, 0) + 1
+
+    def registered(self, device: int) -> bool:
+        """Whether the hub took a registration of the device (it refuses with 1, 2 or 3)."""
+        return any(reply not in (1, 2, 3) for reply in self.replies.get(device, []))
+
+
+class Hub:
+    """kivstandin, with commands on its stdin and their answers read back."""
+
+    def __init__(self, binary: str, arguments: List[str], env: Dict[str, str], run: RunDirectory):
+        self.ready_file = run.file("hub.ready")
+        self.summary_file = run.file("hub.summary.json")
+        self.series_file = run.file("hub.series.csv")
+        self.log = HubLog(run.file("hub.err"))
+        self.stdout: List[str] = []
+        self._answers: "queue.Queue[str]" = queue.Queue()
+        self._unanswered = 0  # commands given up on whose answers are still to be read
+        command = [binary, "--ready", self.ready_file, "--summary", self.summary_file,
+                   "--series", self.series_file, *arguments]
+        with open(self.log.path, "wb") as errors:
+            self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                            stderr=errors, env=env, text=True, encoding="latin-1",
+                                            bufsize=1)
+        self._reader = threading.Thread(target=self._read_stdout, daemon=True)
+        self._reader.start()
+
+    def _read_stdout(self):
+        for line in self.process.stdout:
+            line = line.rstrip("\n")
+            self.stdout.append(line)
+            self._answers.put(line)
+
+    def wait_ready(self, seconds: float) -> bool:
+        """Whether the hub's window exists (it writes the ready file whole, by renaming)."""
+        wait_until(lambda: os.path.exists(self.ready_file) or self.process.poll() is not None, seconds)
+        return os.path.exists(self.ready_file)
+
+    def command(self, line: str, seconds: float = 10) -> List[str]:
+        """Every line the command printed, its "ok"/"error" line last; empty
+        when the hub has gone or said nothing within the bound."""
+        try:
+            self.process.stdin.write(line + "\n")
+            self.process.stdin.flush()
+        except (BrokenPipeError, ValueError, OSError):
+            return []
+        lines: List[str] = []
+        deadline = time.monotonic() + seconds
+        while True:
+            left = deadline - time.monotonic()
+            try:
+                answer = self._answers.get(timeout=max(left, 0)) if left > 0 else None
+            except queue.Empty:
+                answer = None
+            if answer is None:
+                # Its answer may still come: it must not be taken for the next command's.
+                self._unanswered += 1
+                return []
+            lines.append(answer)
+            if answer.startswith("ok ") or answer.startswith("error "):
+                if self._unanswered == 0:
+                    return lines
+                self._unanswered -= 1
+                lines = []
+
+    def status(self) -> Optional[List[int]]:
+        """The devices registered now, or None when the hub did not answer."""
+        lines = self.command("status", seconds=2)
+        if not lines or not lines[-1].startswith("ok status"):
+            return None
+        return [int(line.split()[1]) for line in lines if line.startswith("driver ")]
+
+    def announce_closing(self) -> Optional[int]:
+        """Asks the hub to announce its closing; the drivers told, or None."""
+        lines = self.command("close")
+        if lines and lines[-1].startswith("ok close "):
+            return int(lines[-1].split()[2])
+        return None
+
+    def wait(self, seconds: float) -> Optional[int]:
+        try:
+            code = self.process.wait(timeout=seconds)
+        except subprocess.TimeoutExpired:
+            return None
+        self._reader.join(timeout=5)
+        return code
+
+    def stop(self):
+        """Ends the hub if it is still running (it was started here)."""
+        if self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        for stream in (self.process.stdin, self.process.stdout):
+            try:
+                stream.close()
+            except OSError:
+                pass
+
+
+CLOSING_LINE = re.compile(r"SkerrowDriver: run: (.*)$")
+
+
+def parse_closing_line(text: str) -> Optional[Dict[str, float]]:
+    """The figures of the generator's last closing line, as numbers."""
+    found = None
+    for line in text.splitlines():
+        if m := CLOSING_LINE.search(line):
+            figures = {}
+            for key, value in re.findall(r"(\w+)=(\S+)", m.group(1)):
+                try:
+                    figures[key] = int(value) if re.fullmatch(r"-?\d+", value) else float(value)
+                except ValueError:
+                    continue
+            found = figures
+    return found
+
+
+class Generator:
+    """One skerrowDriver, the driver of one device of its group."""
+
+    def __init__(self, binary: str, group: Group, index: int, env: Dict[str, str], run: RunDirectory):
+        self.group = group.name
+        self.device = group.devices[index]
+        self.arguments = [*group.switches(index), "/enable", str(self.device)]
+        self.error_file = run.file(f"generator-{self.device}.err")
+        with open(self.error_file, "wb") as errors:
+            self.process = subprocess.Popen([binary, *self.arguments], stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=errors, env=env)
+        self.exit_code: Optional[int] = None
+        self.killed = False
+
+    def running(self) -> bool:
+        if self.exit_code is None:
+            self.exit_code = self.process.poll()
+        return self.exit_code is None
+
+    def kill(self):
+        if self.running():
+            self.process.kill()
+            self.exit_code = self.process.wait()
+            self.killed = True
+
+    def debug_output(self) -> str:
+        try:
+            with open(self.error_file, "rb") as stream:
+                return stream.read().decode("latin-1")
+        except OSError:
+            return ""
+
+    def closing(self) -> Optional[Dict[str, float]]:
+        return parse_closing_line(self.debug_output())
+
+    def message_boxes(self) -> List[str]:
+        return [line.split(": ", 1)[1] for line in self.debug_output().splitlines()
+                if line.startswith("message box answered: ")]
+
+
+def wait_for_generators(generators: List[Generator], seconds: float) -> List[Generator]:
+    """Waits for every generator to end by itself; ends those still running
+    after the bound and returns them."""
+    wait_until(lambda: not any(g.running() for g in generators), seconds, step=0.1)
+    late = [g for g in generators if g.running()]
+    for generator in late:
+        generator.kill()
+    return late

@@ -1,0 +1,84 @@
+"""skerrowScenario run as a user runs it: a scenario file in, its summary,
+report, chart and exit code out."""
+
+import json
+import os
+import subprocess
+import tempfile
+import unittest
+
+RUNNER = os.path.join(os.environ["SKERROW_BIN"], "skerrowScenario")
+PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
+
+TWO_GROUPS = """\
+[scenario]
+seconds=3
+[hub]
+grace=10
+[steady]
+devices=1-2
+mpt=1,3
+ms=0,64
+tt=50,100
+seed=7
+[peaks]
+devices=3
+mpt=20,50
+ms=100,200
+tt=200,300
+"""
+
+
+class ScenarioRunner(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.TemporaryDirectory()
+        self.addCleanup(self.work.cleanup)
+
+    def file(self, name: str) -> str:
+        return os.path.join(self.work.name, name)
+
+    def run_scenario(self, text: str, *options: str) -> subprocess.CompletedProcess:
+        with open(self.file("scenario.ini"), "w") as stream:
+            stream.write(text)
+        return subprocess.run([RUNNER, self.file("scenario.ini"), *options], capture_output=True,
+                              text=True, timeout=180)
+
+    def test_two_groups_send_into_the_hub_and_are_reported_and_charted(self):
+        done = self.run_scenario(TWO_GROUPS, "--report", self.file("report.json"),
+                                 "--chart", self.file("chart.png"))
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn("group", done.stdout)
+        report = json.load(open(self.file("report.json")))
+        self.assertTrue(report["ok"])
+        self.assertEqual(sorted(report["groups"]), ["peaks", "steady"])
+        groups = report["groups"].values()
+        self.assertTrue(all(group["registered"] == group["generators"] for group in groups))
+        self.assertTrue(all(group["commands"] > 0 for group in groups))
+        self.assertEqual(sum(group["commands"] for group in groups), report["hub"]["messages"])
+        self.assertEqual(report["total"]["exit_codes"], {"0": 3})
+        self.assertEqual(report["total"]["failures"], 0)
+        with open(self.file("chart.png"), "rb") as chart:
+            self.assertEqual(chart.read(8), PNG_SIGNATURE)
+
+    def test_a_refused_registration_fails_the_run(self):
+        done = self.run_scenario("[scenario]\nseconds=1\n[hub]\nregister-reply=2\n[one]\ndevices=5\n")
+        self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
+        self.assertIn("generator of device 5 ([one]) did not register", done.stderr)
+
+    def test_a_bad_scenario_names_its_file_section_and_key_and_starts_nothing(self):
+        for text, where in (
+            ("[scenario]\nseconds=1\n[burble]\ndevices=1\nmtp=1,3\n", "section [burble], key mtp"),
+            ("[scenario]\nseconds=1\n[burble]\ndevices=1\ntt=500,20\n", "section [burble], key tt"),
+            ("[scenario]\nseconds=1\n[a]\ndevices=1-3\n[b]\ndevices=3\n", "section [b], key devices"),
+            ("[scenario]\nseconds=soon\n[a]\ndevices=1\n", "section [scenario], key seconds"),
+        ):
+            with self.subTest(where=where):
+                done = self.run_scenario(text)
+                self.assertEqual(done.returncode, 2)
+                self.assertIn(self.file("scenario.ini"), done.stderr)
+                self.assertIn(where, done.stderr)
+                self.assertEqual(done.stdout, "")
+
+
+if __name__ == "__main__":
+    unittest.main()
