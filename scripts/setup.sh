@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev
   qtbase5-dev qtbase5-dev-tools
   xvfb xauth x11-apps imagemagick
+  help2man lintian dpkg-dev man-db
   python3 python3-matplotlib
   clang-14 libclang-rt-14-dev
 )

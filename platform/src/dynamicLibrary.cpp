@@ -1,10 +1,11 @@
 // Dynamic libraries: the "name.dll" of Windows is "libname.so" here, looked
-// up beside the executable first, then where the loader usually looks.
+// up beside the executable and where an installed kit keeps its libraries
+// first, then where the loader usually looks.
+#include "rkHelpers.h"
 #include "rkhost.h"
 #include "rkwin.h"
 
 #include <cctype>
-#include <climits>
 #include <dlfcn.h>
 #include <string>
 #include <unistd.h>
@@ -31,27 +32,16 @@ std::string hostFileName(const std::string& name)
     return name;
 }
 
-std::string executableDirectory()
-{
-    std::string path(PATH_MAX, '\0');
-    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
-    if (length <= 0 || static_cast<size_t>(length) >= path.size())
-        return std::string();
-    path.resize(static_cast<size_t>(length));
-    return path.substr(0, path.rfind('/'));
-}
-
 void* opened(const std::string& path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 
-void* openedBesideExecutableOrOnSearchPath(const std::string& fileName)
+void* openedWhereHelpersLieOrOnSearchPath(const std::string& fileName)
 {
-    const std::string directory = executableDirectory();
-    if (!directory.empty()) {
-        const std::string beside = directory + "/" + fileName;
-        if (access(beside.c_str(), F_OK) == 0) {
-            if (void* handle = opened(beside))
-                return handle;
-        }
+    for (const std::string& directory : rkwire::libraryDirectories()) {
+        const std::string candidate = directory + "/" + fileName;
+        if (access(candidate.c_str(), F_OK) != 0)
+            continue;
+        if (void* handle = opened(candidate))
+            return handle;
     }
     return opened(fileName);
 }
@@ -67,7 +57,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName)
     const std::string path = rkHostPath(fileName);
     const size_t slash = path.rfind('/');
     const std::string name = hostFileName(slash == std::string::npos ? path : path.substr(slash + 1));
-    void* handle = slash == std::string::npos ? openedBesideExecutableOrOnSearchPath(name)
+    void* handle = slash == std::string::npos ? openedWhereHelpersLieOrOnSearchPath(name)
                                               : opened(path.substr(0, slash + 1) + name);
     if (handle == nullptr) {
         SetLastError(ERROR_MOD_NOT_FOUND);

@@ -1,8 +1,8 @@
 #include "rkDesktop.h"
+#include "rkHelpers.h"
 
 #include <cerrno>
 #include <chrono>
-#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -65,24 +65,17 @@ bool fillAddress(const std::string& path, sockaddr_un& address)
     return true;
 }
 
-std::string executableDirectory()
-{
-    char path[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (length <= 0)
-        return ".";
-    path[length] = '\0';
-    char* slash = std::strrchr(path, '/');
-    if (slash)
-        *slash = '\0';
-    return path;
-}
-
+/* The first station program found where helpers lie, else the one beside the executable. */
 std::string stationExecutable()
 {
     const char* path = std::getenv("RK_WINSTATION");
     if (path && *path)
         return path;
+    for (const std::string& directory : programDirectories()) {
+        const std::string program = directory + "/rkwinstation";
+        if (access(program.c_str(), X_OK) == 0)
+            return program;
+    }
     return executableDirectory() + "/rkwinstation";
 }
 
