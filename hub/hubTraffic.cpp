@@ -47,16 +47,6 @@ std::string commandWord(const std::string& text)
     return "other";
 }
 
-std::string deviceKey(const std::string& text)
-{
-    std::size_t at = text.find(' ');
-    long device = 0;
-    if (at == std::string::npos || !takeInt(text, ++at, device))
-        return "unknown";
-    if (at < text.size() && text[at] != ' ')
-        return "unknown";
-    return std::to_string(device);
-}
 
 std::string rangeJson(const std::optional<long>& value)
 {
@@ -107,6 +97,19 @@ bool parseIrText(const std::string& text, irFields& fields)
         return false;
     fields.text = text.substr(at, text.size() - closing.size() - at);
     return fields.text.find_first_of("'%") == std::string::npos;
+}
+
+std::string hubTraffic::deviceKey(const std::string& text) const
+{
+    std::size_t at = text.find(' ');
+    long device = 0;
+    if (at == std::string::npos || !takeInt(text, ++at, device))
+        return "unknown";
+    if (at < text.size() && text[at] != ' ')
+        return "unknown";
+    if (device < 1 || static_cast<unsigned long>(device) > m_deviceLimit)
+        return "unknown";
+    return std::to_string(device);
 }
 
 bool hubTraffic::record(const std::string& text, const deviceTest& isRegistered, std::size_t second)

@@ -46,6 +46,11 @@ class hubTraffic {
 public:
     using deviceTest = std::function<bool(long device)>;
 
+    // Devices are counted apart only from 1 to deviceLimit, the numbers the
+    // hub serves; every other field 1 counts as "unknown", so that a peer
+    // sending made-up numbers cannot grow the counts without bound.
+    explicit hubTraffic(unsigned long deviceLimit = 4094) : m_deviceLimit(deviceLimit) {}
+
     // Counts one command text, received in that second of the run (0 being
     // the first); false when it is a malformed IR text.
     bool record(const std::string& text, const deviceTest& isRegistered, std::size_t second = 0);
@@ -62,6 +67,9 @@ public:
     std::string summaryJson(double seconds, std::size_t drivers) const;
 
 private:
+    std::string deviceKey(const std::string& text) const;
+
+    unsigned long m_deviceLimit;
     hubCount m_total;
     std::map<std::string, hubCount> m_words;
     std::map<std::string, hubCount> m_devices;

@@ -108,7 +108,7 @@ void hubSay(const std::string& line)
     std::fflush(stdout);
 }
 
-kivStandin::kivStandin(const hubOptions& options) : m_options(options) {}
+kivStandin::kivStandin(const hubOptions& options) : m_options(options), m_traffic(options.deviceLimit) {}
 
 kivStandin::~kivStandin()
 {

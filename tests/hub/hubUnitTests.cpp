@@ -69,6 +69,18 @@ TEST(TrafficCount, CountsMessagesAndBytesPerWordAndDevice)
     EXPECT_NE(json.find("\"devices\":{\"3\":{\"messages\":2,\"bytes\":31},\"unknown\""), std::string::npos) << json;
 }
 
+TEST(TrafficCount, CountsNumbersBeyondTheServedDevicesAsUnknown)
+{
+    hubTraffic traffic(100);
+    const auto anyDevice = [](long) { return true; };
+    for (const char* text : {"IR 0 1 'a' 0", "IR 101 1 'a' 0", "XX -5", "XX 123456789", "IR 100 1 'a' 0"})
+        traffic.record(text, anyDevice);
+    const std::string json = traffic.summaryJson(1.0, 0);
+    EXPECT_NE(json.find("\"devices\":{\"100\":{\"messages\":1,\"bytes\":14},\"unknown\":{\"messages\":4"),
+              std::string::npos)
+        << json;
+}
+
 TEST(TrafficCount, MalformedAndUnregisteredIrTextsCountAsMalformed)
 {
     hubTraffic traffic;
