@@ -108,7 +108,12 @@ void hubSay(const std::string& line)
     std::fflush(stdout);
 }
 
-kivStandin::kivStandin(const hubOptions& options) : m_options(options), m_traffic(options.deviceLimit) {}
+// The run is counted from here until start() begins it anew, so that a
+// second of the run is never taken from the machine's uptime.
+kivStandin::kivStandin(const hubOptions& options)
+    : m_options(options), m_traffic(options.deviceLimit), m_startTick(GetTickCount())
+{
+}
 
 kivStandin::~kivStandin()
 {

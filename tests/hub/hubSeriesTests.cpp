@@ -3,6 +3,7 @@
 #include "hubHarness.h"
 #include "hubSeries.h"
 #include "hubTraffic.h"
+#include "kivStandin.h"
 
 #include <gtest/gtest.h>
 
@@ -120,6 +121,18 @@ TEST(HubSeries, SummaryAndFileAddUpToTheTotalsOverSeveralSeconds)
     EXPECT_EQ(csv.bytes.at("4"), 4 * 12);
     EXPECT_EQ(csv.lastSecond, static_cast<long long>(seconds)) << "the partial last second is written on exit";
     EXPECT_EQ(csv.rows.at("3"), static_cast<long long>(seconds));
+}
+
+// A hub not yet started has run for no time at all, not for the machine's uptime.
+TEST(HubSeries, CountsAHubNotYetStartedFromItsMaking)
+{
+    privateDesktop desktop;
+    hubOptions options;
+    options.summaryFile = desktop.file("summary.json");
+    kivStandin hub(options);
+    hub.writeSummary();
+    const std::string json = readWholeFile(options.summaryFile);
+    EXPECT_NE(json.find("\"series\":{\"seconds\":1,"), std::string::npos) << json;
 }
 
 } // namespace
