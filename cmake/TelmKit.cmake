@@ -74,10 +74,10 @@ if(TARGET skerrowDriver)
   telm_man_page_written(skerrowDriver)
   telm_man_page_from_help(skerrowScenario ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/skerrowScenario
     "run a load scenario of Skerrow Drivers against the stand-in hub")
-  add_custom_target(telm_man_pages ALL DEPENDS ${man_pages})
+endif()
+add_custom_target(telm_man_pages ALL DEPENDS ${man_pages})
+if(TARGET skerrowScenario)
   add_dependencies(telm_man_pages skerrowScenario)
-else()
-  add_custom_target(telm_man_pages ALL DEPENDS ${man_pages})
 endif()
 install(FILES ${man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT runtime)
 
@@ -89,15 +89,9 @@ add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/kit/changelog.gz
   DEPENDS ${PROJECT_BINARY_DIR}/kit/changelog.in
   VERBATIM)
 add_custom_target(telm_changelog ALL DEPENDS ${PROJECT_BINARY_DIR}/kit/changelog.gz)
-foreach(component runtime dev)
-  if(component STREQUAL "runtime")
-    set(package ${TELM_TOOLS_PACKAGE})
-  else()
-    set(package ${TELM_DEV_PACKAGE})
-  endif()
-  install(FILES cmake/kit/copyright ${PROJECT_BINARY_DIR}/kit/changelog.gz
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package} COMPONENT ${component})
-endforeach()
+set(debian_documents cmake/kit/copyright ${PROJECT_BINARY_DIR}/kit/changelog.gz)
+install(FILES ${debian_documents} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TELM_TOOLS_PACKAGE} COMPONENT runtime)
+install(FILES ${debian_documents} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${TELM_DEV_PACKAGE} COMPONENT dev)
 
 # ---- Debian packages ----
 set(CPACK_GENERATOR DEB)
@@ -126,7 +120,6 @@ set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/kit/t
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME ${TELM_DEV_PACKAGE})
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${TELM_TOOLS_PACKAGE} (= ${PROJECT_VERSION})")
-set(CPACK_COMPONENT_DEV_DESCRIPTION_SUMMARY "TELM driver kit: headers, static libraries, CMake and pkg-config files")
 set(CPACK_DEBIAN_DEV_DESCRIPTION "Everything a driver writer builds against: the public headers of rkDriver,
 rkConfig, rkCheck and the Win32 subset, the static libraries, the CMake
 package TELM and a pkg-config file per library.")

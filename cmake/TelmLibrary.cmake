@@ -12,6 +12,9 @@
 include(GNUInstallDirs)
 
 set(TELM_INCLUDE_DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/telm)
+# How the installed directories reach each other, under any prefix.
+file(RELATIVE_PATH TELM_LIBDIR_FROM_BINDIR ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+file(RELATIVE_PATH TELM_BINDIR_FROM_LIBDIR ${CMAKE_INSTALL_FULL_LIBDIR} ${CMAKE_INSTALL_FULL_BINDIR})
 
 function(telm_add_library name)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "EXPORT_NAME" "SOURCES;OBJECTS;INCLUDE;LINK")

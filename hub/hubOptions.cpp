@@ -221,9 +221,10 @@ Summary JSON keys: "messages", "bytes", "seconds", "rate" (messages per second),
 "slot_min", "slot_max", "size_min", "size_max" (of well-formed IR texts; null
 when there were none), "words" (object: word -> {"messages", "bytes"}),
 "devices" (object: device -> {"messages", "bytes"}; "unknown" when field 1 is
-no device number from 1 to the device limit), "series" (object: "seconds" -> N, the seconds begun since the hub
-started; "devices" -> device -> {"commands": [N numbers], "bytes": [N numbers]},
-one per second, each array summing to the device's figure in "devices"),
+no device number from 1 to the device limit), "series" (object: "seconds" ->
+N, the seconds begun since the hub started; "devices" -> device ->
+{"commands": [N numbers], "bytes": [N numbers]}, one per second, each array
+summing to the device's figure in "devices"),
 "drivers" (drivers still registered at exit).
 )";
 }

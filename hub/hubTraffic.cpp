@@ -47,7 +47,6 @@ std::string commandWord(const std::string& text)
     return "other";
 }
 
-
 std::string rangeJson(const std::optional<long>& value)
 {
     return value ? std::to_string(*value) : "null";

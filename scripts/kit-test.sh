@@ -86,7 +86,7 @@ echo "== Debian packages"
 packages=("$work"/packages/telm-*.deb)
 [ -e "${packages[0]}" ] || fail "cpack built no package"
 ls -1 "${packages[@]}"
-lintian --fail-on error --suppress-tags-from-file /dev/null "${packages[@]}"
+lintian --fail-on error "${packages[@]}"
 
 for package in "${packages[@]}"; do installed+=("$(dpkg-deb -f "$package" Package)"); done
 dpkg -i "${packages[@]}"

@@ -5,16 +5,11 @@
 #include <unistd.h>
 
 /*
- * The installed layout, relative to the install prefix, so that a kit
- * installed under another prefix than the one it was built for still finds
- * its parts.
+ * The build gives the installed layout: RK_BINDIR_FROM_LIBDIR and
+ * RK_LIBDIR_FROM_BINDIR relative to each other, so that a kit installed
+ * under another prefix than the one it was built for still finds its parts,
+ * and RK_INSTALL_FULL_BINDIR, where it was built to go.
  */
-#ifndef RK_BINDIR_FROM_LIBDIR
-#define RK_BINDIR_FROM_LIBDIR "../bin"
-#endif
-#ifndef RK_LIBDIR_FROM_BINDIR
-#define RK_LIBDIR_FROM_BINDIR "../lib"
-#endif
 
 namespace rkwire {
 namespace {
@@ -69,9 +64,7 @@ std::vector<std::string> programDirectories()
     const std::string layer = layerDirectory();
     if (!layer.empty() && layer != executable)
         addOnce(directories, layer + "/" RK_BINDIR_FROM_LIBDIR);
-#ifdef RK_INSTALL_FULL_BINDIR
     addOnce(directories, RK_INSTALL_FULL_BINDIR);
-#endif
     return directories;
 }
 
