@@ -92,10 +92,14 @@ public:
         return reply << "error: no reply";
     }
 
-    bool hasDriver(int device)
+    bool hasDriver(int device) { return driverWindow(device) != 0; }
+
+    /* The window that holds the device, as the hub's status lists it; 0 when none does. */
+    quint32 driverWindow(int device)
     {
         const QRegularExpression line(QString("^driver %1 ").arg(device));
-        return !command("status").filter(line).isEmpty();
+        const QStringList found = command("status").filter(line);
+        return found.isEmpty() ? 0 : found.first().section(' ', 2, 2).toUInt();
     }
 
     bool finish()
@@ -413,9 +417,11 @@ private slots:
         generatorProcess first(path());
         QVERIFY(first.start({"12"}));
         QVERIFY(waitFor([&] { return hub.hasDriver(12); }));
+        const quint32 firstWindow = hub.driverWindow(12);
         QVERIFY(killStation(path()));
         const quint32 hubWindow = linesOf(hub.file("ready")).value(0).toUInt();
-        QVERIFY(waitFor([&] { return claimedAgain(path(), hubWindow); }));
+        /* until its owner claims it again, a window of the old station is only reserved */
+        QVERIFY(waitFor([&] { return claimedAgain(path(), hubWindow) && claimedAgain(path(), firstWindow); }));
 
         generatorProcess duplicate(path());
         QVERIFY(duplicate.start({"12"}));
