@@ -444,6 +444,9 @@ void Session::closeConnection(const std::shared_ptr<Connection>& connection)
  * two processes writing large frames to each other cannot block each other.
  * A buffer that holds a whole frame is not read further: the frame waits
  * until the write is done, and the peer behind it waits in its socket.
+ * New peers are accepted meanwhile: a process that connected to us to
+ * write while we connected to it to write would otherwise wait on us for
+ * ever, and we on it.
  */
 bool Session::waitWritableBuffering(int fd)
 {
@@ -451,6 +454,10 @@ bool Session::waitWritableBuffering(int fd)
     for (;;) {
         std::vector<pollfd> watched;
         std::vector<std::shared_ptr<Connection>> readers;
+        if (listener_ >= 0) {
+            watched.push_back({listener_, POLLIN, 0});
+            readers.push_back(nullptr);
+        }
         for (auto& entry : connections_) {
             Connection& connection = *entry.second;
             bool readable = !finished.count(entry.first) && !connection.reader.hasCompleteFrame() &&
@@ -470,7 +477,10 @@ bool Session::waitWritableBuffering(int fd)
             return false;
         }
         for (size_t i = 0; i < watched.size(); ++i) {
-            if ((watched[i].events & POLLIN) && (watched[i].revents & (POLLIN | POLLHUP | POLLERR))) {
+            if (!readers[i]) {
+                if (watched[i].revents & POLLIN)
+                    acceptPeers();
+            } else if ((watched[i].events & POLLIN) && (watched[i].revents & (POLLIN | POLLHUP | POLLERR))) {
                 if (readers[i]->reader.fill(readers[i]->fd) != FrameReader::Fill::Progress)
                     finished.insert(readers[i]->id);
                 unparsed_.insert(readers[i]->id);

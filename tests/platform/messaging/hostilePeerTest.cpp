@@ -64,6 +64,17 @@ protected:
                 return false;
         return true;
     }
+
+    static void expectCrossedCopiesFinish(AgentProcess& left, long long leftWindow, AgentProcess& right,
+                                          long long rightWindow)
+    {
+        left.write("copydata " + std::to_string(rightWindow) + " " + std::to_string(largeCopy));
+        right.write("copydata " + std::to_string(leftWindow) + " " + std::to_string(largeCopy));
+        EXPECT_NE(left.waitFor("result"), "");
+        EXPECT_NE(right.waitFor("result"), "");
+        EXPECT_NE(left.waitFor("copydata 0 " + std::to_string(largeCopy)), "");
+        EXPECT_NE(right.waitFor("copydata 0 " + std::to_string(largeCopy)), "");
+    }
 };
 
 TEST_F(HostilePeer, ThatPipelinesSendsAndNeverReadsIsCutOffWhileOthersAreServed)
@@ -136,12 +147,17 @@ TEST_F(HostilePeer, TwoProcessesWritingLargeFramesToEachOtherBothFinish)
     long long leftWindow = createWindow(left, "Left");
     long long rightWindow = createWindow(right, "Right");
     ASSERT_EQ(left.ask(command("post", rightWindow, msgCount, 0, 0), "posted"), "posted 1 0");
-    left.write("copydata " + std::to_string(rightWindow) + " " + std::to_string(largeCopy));
-    right.write("copydata " + std::to_string(leftWindow) + " " + std::to_string(largeCopy));
-    EXPECT_NE(left.waitFor("result"), "");
-    EXPECT_NE(right.waitFor("result"), "");
-    EXPECT_NE(left.waitFor("copydata 0 " + std::to_string(largeCopy)), "");
-    EXPECT_NE(right.waitFor("copydata 0 " + std::to_string(largeCopy)), "");
+    expectCrossedCopiesFinish(left, leftWindow, right, rightWindow);
+}
+
+/* Each connects to the other and fills its socket before either has accepted. */
+TEST_F(HostilePeer, TwoProcessesThatNeverTalkedWritingLargeFramesToEachOtherBothFinish)
+{
+    AgentProcess& left = startAgent();
+    AgentProcess& right = startAgent();
+    long long leftWindow = createWindow(left, "Left");
+    long long rightWindow = createWindow(right, "Right");
+    expectCrossedCopiesFinish(left, leftWindow, right, rightWindow);
 }
 
 TEST_F(HostilePeer, PostingAnAddressParameterReachesNoProcedure)
