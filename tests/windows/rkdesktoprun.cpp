@@ -6,6 +6,9 @@
  * same isolation: FindWindowA and HWND_BROADCAST reach only the windows of
  * the program and of the processes it starts, so tests can run in parallel.
  * Everything the program leaves running is ended with it (a job object).
+ *
+ * When RK_LAUNCH_MARKER names a file, it is made first thing: the caller
+ * can then tell a Wine that failed to start us from a test that failed.
  */
 #include <windows.h>
 
@@ -74,9 +77,18 @@ int runOnDesktop(std::string commandLine, const std::string& desktopName) {
     return static_cast<int>(exitCode);
 }
 
+void markLaunched() {
+    char path[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableA("RK_LAUNCH_MARKER", path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    HANDLE marker = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+}
+
 } // namespace
 
 int main() {
+    markLaunched();
     std::string commandLine = commandLineAfterOwnName();
     if (commandLine.empty()) {
         std::fprintf(stderr, "usage: rkdesktoprun PROGRAM [ARGUMENTS...]\n");
