@@ -4,6 +4,8 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include "rkwin.h"
 
@@ -15,8 +17,7 @@ constexpr size_t readChunk = 64 * 1024;
 
 bool isPeerKind(uint16_t kind)
 {
-    return kind == static_cast<uint16_t>(Kind::Send) || kind == static_cast<uint16_t>(Kind::Post) ||
-           kind == static_cast<uint16_t>(Kind::Reply);
+    return kind >= static_cast<uint16_t>(Kind::Send) && kind <= static_cast<uint16_t>(Kind::ChannelAccept);
 }
 
 bool isStationRequestKind(uint16_t kind)
@@ -74,10 +75,15 @@ bool FrameReader::peekHeader(FrameHeader& header)
     return !corrupt_;
 }
 
+bool FrameReader::peekComplete(FrameHeader& header)
+{
+    return peekHeader(header) && buffered() >= sizeof header + header.length;
+}
+
 bool FrameReader::hasCompleteFrame()
 {
     FrameHeader header;
-    return peekHeader(header) && buffered() >= sizeof header + header.length;
+    return peekComplete(header);
 }
 
 /* Leaves at least one read's worth of room behind the buffered bytes, within the bound. */
@@ -104,7 +110,29 @@ void FrameReader::release()
         std::vector<char>().swap(buffer_);
 }
 
-FrameReader::Fill FrameReader::fill(int fd)
+namespace {
+
+/* Descriptors that came with the bytes: the first may be kept, the rest are closed. */
+void keepDescriptors(msghdr& message, int* descriptor)
+{
+    for (cmsghdr* control = CMSG_FIRSTHDR(&message); control; control = CMSG_NXTHDR(&message, control)) {
+        if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS)
+            continue;
+        const size_t count = (control->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int received;
+            std::memcpy(&received, CMSG_DATA(control) + i * sizeof(int), sizeof received);
+            if (descriptor && *descriptor < 0)
+                *descriptor = received;
+            else
+                close(received);
+        }
+    }
+}
+
+} // namespace
+
+FrameReader::Fill FrameReader::fill(int fd, int* descriptor)
 {
     FrameHeader header;
     peekHeader(header);
@@ -115,7 +143,16 @@ FrameReader::Fill FrameReader::fill(int fd)
     if (room == 0)
         return Fill::WouldBlock;
     for (;;) {
-        ssize_t got = recv(fd, buffer_.data() + end_, room, MSG_DONTWAIT);
+        iovec bytes{buffer_.data() + end_, room};
+        alignas(cmsghdr) char control[CMSG_SPACE(4 * sizeof(int))];
+        msghdr message{};
+        message.msg_iov = &bytes;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
+        if (got >= 0)
+            keepDescriptors(message, descriptor);
         if (got > 0) {
             end_ += static_cast<size_t>(got);
             peekHeader(header);
@@ -140,6 +177,27 @@ bool FrameReader::take(Frame& frame)
     start_ += sizeof header + header.length;
     release();
     return true;
+}
+
+long sendHeaderWithDescriptor(int fd, const FrameHeader& header, int descriptor)
+{
+    iovec bytes{const_cast<FrameHeader*>(&header), sizeof header};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    msghdr message{};
+    message.msg_iov = &bytes;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* attached = CMSG_FIRSTHDR(&message);
+    attached->cmsg_level = SOL_SOCKET;
+    attached->cmsg_type = SCM_RIGHTS;
+    attached->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(attached), &descriptor, sizeof descriptor);
+    ssize_t sent;
+    do
+        sent = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (sent < 0 && errno == EINTR);
+    return sent;
 }
 
 std::vector<char> encodeNames(const char* first, const char* second)

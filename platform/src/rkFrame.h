@@ -28,6 +28,10 @@ enum class Kind : uint16_t {
     Send = 1,
     Post = 2,
     Reply = 3,
+    /* the shared-memory channel beside a connection (header only) */
+    Wake = 4,          /* frames wait in a ring: look */
+    Channel = 5,       /* from the side that connected, with the segment's memfd */
+    ChannelAccept = 6, /* the segment is mapped: rings may carry frames */
     /* client to window station, each answered by StationReply */
     Create = 16,
     Claim = 17,
@@ -57,7 +61,7 @@ struct FrameHeader {
     uint32_t window; /* the addressed window handle */
     uint64_t sequence;
     uint32_t message;
-    uint32_t reserved;
+    uint32_t serial; /* order of frames on a connection with a channel: 1, 2, ... (skipping 0); 0 unordered */
     uint64_t wParam;
     int64_t lParam; /* result in replies, dwData for WM_COPYDATA, pid in Resolve replies */
 };
@@ -99,11 +103,14 @@ public:
     /*
      * Reads what the socket has without blocking (one recv). WouldBlock also
      * when the buffer is at its bound or the bytes are corrupt: nothing more
-     * is read then.
+     * is read then. A descriptor that came with the bytes goes to
+     * *descriptor when that is given and still -1; any other is closed.
      */
-    Fill fill(int fd);
+    Fill fill(int fd, int* descriptor = nullptr);
     /* Takes the next complete frame; false when none is complete yet. */
     bool take(Frame& frame);
+    /* The header of the next complete frame, left in place; false when none is complete yet. */
+    bool peekComplete(FrameHeader& header);
     /* True when the buffered bytes cannot start a valid frame. */
     bool isCorrupt() const { return corrupt_; }
     bool hasBufferedBytes() const { return end_ > start_; }
@@ -124,6 +131,9 @@ private:
     size_t end_ = 0;
     bool corrupt_ = false;
 };
+
+/* Sends a header alone with a descriptor attached; the bytes sent, or -1. Never waits. */
+long sendHeaderWithDescriptor(int fd, const FrameHeader& header, int descriptor);
 
 /* Payload helpers for the names carried by station requests. */
 std::vector<char> encodeNames(const char* first, const char* second);

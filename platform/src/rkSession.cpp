@@ -11,6 +11,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "rkDesktop.h"
@@ -44,6 +45,14 @@ constexpr int drainRounds = 64;
  * pile up so far is cut off.
  */
 constexpr size_t maxUnsentBytes = 1024u * 1024u;
+/* Frames handled per connection before the others get their turn: a busy ring never runs dry by itself. */
+constexpr int maxFramesPerPass = 256;
+/*
+ * How long a waiting process watches its rings before it sleeps on its
+ * sockets: a round trip's worth, so that a reply or the next request of
+ * busy traffic is met without a system call on either side.
+ */
+constexpr long ringSpinNanoseconds = 25000;
 
 bool watch(int epoll, int fd, uint64_t id)
 {
@@ -63,7 +72,34 @@ void removePeerSocket()
         unlink(peerSocketToRemove.c_str());
 }
 
+long nanosecondsSince(const timespec& start)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
+}
+
+void relaxWhileSpinning()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
+
+/* A serial the peer already used: the frame can never be handled in order. */
+bool isBehind(uint32_t serial, uint32_t expected) { return static_cast<int32_t>(serial - expected) < 0; }
+
+uint32_t serialAfter(uint32_t serial) { return serial + 1 == 0 ? 1 : serial + 1; }
+
 } // namespace
+
+Connection::~Connection()
+{
+    if (offeredSegment >= 0)
+        close(offeredSegment);
+}
 
 uint32_t handleValue(HWND window)
 {
@@ -380,12 +416,13 @@ void Session::forget(uint32_t handle)
 
 /* ---- connections to other processes ---- */
 
-std::shared_ptr<Connection> Session::addConnection(int fd, pid_t pid)
+std::shared_ptr<Connection> Session::addConnection(int fd, pid_t pid, bool accepted)
 {
     auto connection = std::make_shared<Connection>();
     connection->id = nextConnectionId_++;
     connection->fd = fd;
     connection->pid = pid;
+    connection->accepted = accepted;
     if (!watch(innerEpoll_, fd, connection->id)) {
         close(fd);
         return nullptr;
@@ -409,7 +446,116 @@ std::shared_ptr<Connection> Session::connectionTo(pid_t pid)
         close(fd);
         return nullptr;
     }
-    return addConnection(fd, pid);
+    std::shared_ptr<Connection> connection = addConnection(fd, pid, false);
+    if (connection && channelsWanted())
+        offerChannel(connection);
+    return connection && !connection->closed ? connection : nullptr;
+}
+
+/*
+ * The channel's offer is the first frame on a new connection: serial 1,
+ * the segment attached. Frames go through the socket until the peer has
+ * mapped it; a peer that declines simply never says so.
+ */
+void Session::offerChannel(const std::shared_ptr<Connection>& connection)
+{
+    int segment = -1;
+    std::unique_ptr<Channel> channel = Channel::create(segment);
+    if (!channel)
+        return;
+    FrameHeader offer = rkwire::makeHeader(Kind::Channel, 0, 0);
+    offer.serial = 1;
+    const long sent = rkwire::sendHeaderWithDescriptor(connection->fd, offer, segment);
+    close(segment);
+    if (sent == static_cast<long>(sizeof offer)) {
+        connection->channel = std::move(channel);
+        connection->ordered = true;
+        connection->sendSerial = 2;
+    } else if (sent > 0) {
+        closeConnection(connection); /* half a header: the stream is lost */
+    }
+}
+
+/* On the side that accepted: the offer is taken once, before the connection is ordered, or never. */
+void Session::adoptChannel(const std::shared_ptr<Connection>& connection, const Frame& offer)
+{
+    const int segment = connection->offeredSegment;
+    connection->offeredSegment = -1;
+    if (!connection->accepted || connection->ordered) {
+        if (segment >= 0)
+            close(segment);
+        closeConnection(connection);
+        return;
+    }
+    if (segment < 0 || !channelsWanted()) {
+        if (segment >= 0)
+            close(segment);
+        return;
+    }
+    connection->channel = Channel::adopt(segment);
+    if (!connection->channel)
+        return;
+    connection->ordered = true;
+    connection->expectSerial = serialAfter(offer.header.serial);
+    if (!queueUnsent(*connection, rkwire::makeHeader(Kind::ChannelAccept, 0, 0))) {
+        closeConnection(connection);
+        return;
+    }
+    flushUnsent(connection, false);
+    connection->channel->ready = true;
+}
+
+void Session::acceptChannel(const std::shared_ptr<Connection>& connection)
+{
+    if (connection->accepted || !connection->channel || connection->channel->ready)
+        closeConnection(connection);
+    else
+        connection->channel->ready = true;
+}
+
+uint32_t Session::takeSerial(Connection& connection)
+{
+    if (!connection.ordered)
+        return 0;
+    const uint32_t serial = connection.sendSerial;
+    connection.sendSerial = serialAfter(serial);
+    return serial;
+}
+
+/*
+ * A frame that fits goes through the ring of its lane. A full ring sends
+ * it through the socket instead (the serial keeps it in order); a ring the
+ * peer has corrupted ends the connection.
+ */
+Session::Ring Session::putOnRing(const std::shared_ptr<Connection>& connection, FrameHeader& header,
+                                 const void* payload, Lane lane)
+{
+    Channel* channel = connection->channel.get();
+    if (connection->closed || !channel || !channel->ready || header.length > rkwire::ringPayloadLimit)
+        return Ring::NotCarried;
+    header.serial = connection->sendSerial;
+    switch (channel->put(lane, header, payload)) {
+    case rkwire::RingWriter::Put::Written:
+        takeSerial(*connection);
+        recentRingTraffic_ = true;
+        if (channel->receiverNeedsWaking())
+            ringBell(connection);
+        return Ring::Carried;
+    case rkwire::RingWriter::Put::Full:
+        return Ring::NotCarried;
+    case rkwire::RingWriter::Put::Broken:
+        break;
+    }
+    closeConnection(connection);
+    return Ring::Failed;
+}
+
+/* A receiver asleep on its sockets learns of ring traffic through a header of its own. */
+void Session::ringBell(const std::shared_ptr<Connection>& connection)
+{
+    const FrameHeader wake = rkwire::makeHeader(Kind::Wake, 0, 0);
+    connection->unsent.append(reinterpret_cast<const char*>(&wake), sizeof wake);
+    flushUnsent(connection, false);
 }
 
 void Session::closeConnection(const std::shared_ptr<Connection>& connection)
@@ -481,8 +627,10 @@ bool Session::waitWritableBuffering(int fd)
                 if (watched[i].revents & POLLIN)
                     acceptPeers();
             } else if ((watched[i].events & POLLIN) && (watched[i].revents & (POLLIN | POLLHUP | POLLERR))) {
-                if (readers[i]->reader.fill(readers[i]->fd) != FrameReader::Fill::Progress)
+                if (readers[i]->reader.fill(readers[i]->fd, &readers[i]->offeredSegment) !=
+                    FrameReader::Fill::Progress)
                     finished.insert(readers[i]->id);
+                takeChannelFrames(readers[i]);
                 unparsed_.insert(readers[i]->id);
             }
         }
@@ -490,6 +638,25 @@ bool Session::waitWritableBuffering(int fd)
             return true;
         if (target->revents & (POLLERR | POLLHUP | POLLNVAL))
             return false;
+    }
+}
+
+/*
+ * The channel's own frames at the head of a socket are taken at once, even
+ * while a write waits: they call no procedure, and a whole frame at the
+ * head would otherwise keep the reader from the large frame behind it.
+ */
+void Session::takeChannelFrames(const std::shared_ptr<Connection>& connection)
+{
+    FrameHeader head;
+    while (!connection->closed && connection->reader.peekComplete(head) &&
+           head.kind >= static_cast<uint16_t>(Kind::Wake) && head.kind <= static_cast<uint16_t>(Kind::ChannelAccept) &&
+           (!connection->ordered || head.serial == 0 || head.serial == connection->expectSerial)) {
+        Frame frame;
+        connection->reader.take(frame);
+        if (connection->ordered && frame.header.serial != 0)
+            connection->expectSerial = serialAfter(connection->expectSerial);
+        handleFrame(connection, frame);
     }
 }
 
@@ -567,7 +734,13 @@ SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wPara
     }
     PendingSend send{header.sequence, connection->id};
     pending_.push_back(&send);
-    if (writeToPeer(connection, header, payload)) {
+    const Ring ring = putOnRing(connection, header, payload, Lane::Requests);
+    bool written = ring == Ring::Carried;
+    if (ring == Ring::NotCarried) {
+        header.serial = takeSerial(*connection);
+        written = writeToPeer(connection, header, payload);
+    }
+    if (written) {
         while (!send.answered && !send.failed)
             pumpIncoming(-1);
     }
@@ -592,6 +765,12 @@ bool Session::postRemote(const Target& target, UINT message, WPARAM wParam, LPAR
     FrameHeader header = rkwire::makeHeader(Kind::Post, target.handle, message);
     header.wParam = wParam;
     header.lParam = lParam;
+    const Ring ring = putOnRing(connection, header, nullptr, Lane::Requests);
+    if (ring != Ring::NotCarried) {
+        if (ring == Ring::Failed)
+            SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+        return ring == Ring::Carried;
+    }
     if (!queueUnsent(*connection, header)) {
         SetLastError(ERROR_NOT_ENOUGH_QUOTA);
         return false;
@@ -607,26 +786,75 @@ bool Session::postRemote(const Target& target, UINT message, WPARAM wParam, LPAR
 
 void Session::acceptPeers()
 {
-    rkwire::acceptSameUserPeers(listener_, [this](int fd, pid_t pid) { addConnection(fd, pid); });
+    rkwire::acceptSameUserPeers(listener_, [this](int fd, pid_t pid) { addConnection(fd, pid, true); });
 }
 
 void Session::readConnection(const std::shared_ptr<Connection>& connection)
 {
-    bool closed = connection->reader.fill(connection->fd) == FrameReader::Fill::Closed;
+    bool closed = connection->reader.fill(connection->fd, &connection->offeredSegment) == FrameReader::Fill::Closed;
     /* Frames that arrived before the peer closed are still its own. */
     processBuffered(connection);
     if (closed)
         closeConnection(connection);
 }
 
-void Session::processBuffered(const std::shared_ptr<Connection>& connection)
+/* Answers whether a frame was handled. */
+bool Session::processBuffered(const std::shared_ptr<Connection>& connection)
 {
     unparsed_.erase(connection->id);
+    /* Writers ring from here on; whatever they wrote before is taken below. */
+    if (connection->channel)
+        connection->channel->setAwake(false);
     Frame frame;
-    while (!connection->closed && connection->reader.take(frame))
+    int handled = 0;
+    while (!connection->closed && takeNext(connection, frame)) {
         handleFrame(connection, frame);
+        if (++handled == maxFramesPerPass && !connection->closed) {
+            unparsed_.insert(connection->id);
+            refreshWakeup();
+            return true;
+        }
+    }
     if (!connection->closed && connection->reader.isCorrupt())
         closeConnection(connection);
+    return handled > 0;
+}
+
+/*
+ * The next frame in the peer's order: the socket's next frame or a ring's,
+ * whichever carries the serial due. A frame that carries a serial already
+ * used, or a ring that cannot be read, ends the connection.
+ */
+bool Session::takeNext(const std::shared_ptr<Connection>& shared, Frame& frame)
+{
+    Connection& connection = *shared;
+    if (!connection.ordered)
+        return connection.reader.take(frame);
+    FrameHeader socketHead;
+    const bool socketReady = connection.reader.peekComplete(socketHead);
+    if (socketReady && (socketHead.serial == 0 || socketHead.serial == connection.expectSerial)) {
+        connection.reader.take(frame);
+        if (frame.header.serial != 0)
+            connection.expectSerial = serialAfter(connection.expectSerial);
+        return true;
+    }
+    bool broken = socketReady && isBehind(socketHead.serial, connection.expectSerial);
+    if (Channel* channel = connection.channel.get()) {
+        for (Lane lane : {Lane::Replies, Lane::Requests}) {
+            const Frame* head = channel->head(lane);
+            if (head && head->header.serial == connection.expectSerial) {
+                frame = channel->pop(lane);
+                connection.expectSerial = serialAfter(connection.expectSerial);
+                recentRingTraffic_ = true;
+                return true;
+            }
+            broken = broken || (head && (head->header.serial == 0 || isBehind(head->header.serial, connection.expectSerial)));
+        }
+        broken = broken || channel->isBroken();
+    }
+    if (broken)
+        closeConnection(shared);
+    return false;
 }
 
 bool Session::processUnparsed()
@@ -637,7 +865,7 @@ bool Session::processUnparsed()
     for (uint64_t id : ids) {
         auto found = connections_.find(id);
         if (found != connections_.end())
-            readConnection(found->second);
+            processBuffered(found->second); /* the socket itself is read when epoll says so */
         else
             unparsed_.erase(id);
     }
@@ -655,6 +883,14 @@ void Session::handleFrame(const std::shared_ptr<Connection>& connection, Frame& 
         break;
     case Kind::Reply:
         acceptReply(connection, frame);
+        break;
+    case Kind::Wake:
+        break; /* whatever it rang for is taken with the frames */
+    case Kind::Channel:
+        adoptChannel(connection, frame);
+        break;
+    case Kind::ChannelAccept:
+        acceptChannel(connection);
         break;
     default:
         closeConnection(connection);
@@ -697,6 +933,9 @@ void Session::queueReply(const std::shared_ptr<Connection>& connection, const Fr
 {
     if (connection->closed)
         return;
+    FrameHeader reply = answer;
+    if (putOnRing(connection, reply, nullptr, Lane::Replies) != Ring::NotCarried)
+        return;
     if (!queueUnsent(*connection, answer)) {
         closeConnection(connection);
         return;
@@ -705,10 +944,11 @@ void Session::queueReply(const std::shared_ptr<Connection>& connection, const Fr
 }
 
 /* Puts a frame without payload behind what waits for the connection; false over the bound. */
-bool Session::queueUnsent(Connection& connection, const FrameHeader& header)
+bool Session::queueUnsent(Connection& connection, FrameHeader header)
 {
     if (connection.unsent.size() + sizeof header > maxUnsentBytes)
         return false;
+    header.serial = takeSerial(connection);
     connection.unsent.append(reinterpret_cast<const char*>(&header), sizeof header);
     return true;
 }
@@ -743,7 +983,9 @@ int Session::pumpIncoming(int timeoutMs)
 {
     if (innerEpoll_ < 0 && !ensureEventSources())
         return 0;
-    if (processUnparsed())
+    if (processUnparsed() || processChannels())
+        return 1;
+    if (timeoutMs != 0 && recentRingTraffic_ && spinForRings() && processChannels())
         return 1;
     epoll_event events[maxEvents];
     int count = epoll_wait(innerEpoll_, events, maxEvents, timeoutMs);
@@ -767,6 +1009,49 @@ int Session::pumpIncoming(int timeoutMs)
         }
     }
     return count > 0 ? count : 0;
+}
+
+/* Frames waiting in the rings of every connection; answers whether one was handled. */
+bool Session::processChannels()
+{
+    std::vector<std::shared_ptr<Connection>> active;
+    for (auto& entry : connections_)
+        if (entry.second->channel && entry.second->channel->hasIncoming())
+            active.push_back(entry.second);
+    bool handled = false;
+    for (auto& connection : active)
+        if (!connection->closed && processBuffered(connection))
+            handled = true;
+    return handled;
+}
+
+/*
+ * Watches the rings for a short while, awake so that writers need not ring,
+ * then goes back to sleep and looks once more: a frame written just before
+ * the wake word fell is seen here, one written after it rings.
+ */
+bool Session::spinForRings()
+{
+    std::vector<Channel*> channels;
+    for (auto& entry : connections_)
+        if (entry.second->channel)
+            channels.push_back(entry.second->channel.get());
+    bool found = false;
+    if (!channels.empty()) {
+        for (Channel* channel : channels)
+            channel->setAwake(true);
+        timespec start;
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        while (!found && nanosecondsSince(start) < ringSpinNanoseconds) {
+            relaxWhileSpinning();
+            found = std::any_of(channels.begin(), channels.end(), [](Channel* c) { return c->hasIncoming(); });
+        }
+        for (Channel* channel : channels)
+            channel->setAwake(false);
+        found = found || std::any_of(channels.begin(), channels.end(), [](Channel* c) { return c->hasIncoming(); });
+    }
+    recentRingTraffic_ = found;
+    return found;
 }
 
 void Session::drainIncoming()

@@ -18,6 +18,7 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "rkChannel.h"
 #include "rkFrame.h"
 #include "rkwin.h"
 
@@ -42,13 +43,30 @@ struct Window {
 };
 
 struct Connection {
+    Connection() = default;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+    ~Connection();
+
     uint64_t id = 0;
     int fd = -1;
     pid_t pid = -1;
+    bool accepted = false; /* the peer connected to us */
     rkwire::FrameReader reader;
     std::string unsent; /* posts that did not fit into the socket yet */
     bool watchingWrites = false;
     bool closed = false;
+
+    /*
+     * The shared-memory channel. Once it is offered (or adopted) every frame
+     * carries a serial, and frames are handled in serial order whether they
+     * came through a ring or the socket.
+     */
+    int offeredSegment = -1; /* a memfd that came over the socket, not yet looked at */
+    std::unique_ptr<Channel> channel;
+    bool ordered = false;
+    uint32_t sendSerial = 1;
+    uint32_t expectSerial = 1;
 };
 
 /* Where a handle leads: a window of ours, or one in another process. */
@@ -146,7 +164,15 @@ private:
     void onStationRetry();
 
     std::shared_ptr<Connection> connectionTo(pid_t pid);
-    std::shared_ptr<Connection> addConnection(int fd, pid_t pid);
+    std::shared_ptr<Connection> addConnection(int fd, pid_t pid, bool accepted);
+    void offerChannel(const std::shared_ptr<Connection>& connection);
+    void adoptChannel(const std::shared_ptr<Connection>& connection, const rkwire::Frame& offer);
+    void acceptChannel(const std::shared_ptr<Connection>& connection);
+    enum class Ring { Carried, NotCarried, Failed };
+    Ring putOnRing(const std::shared_ptr<Connection>& connection, rkwire::FrameHeader& header, const void* payload,
+                   Lane lane);
+    void ringBell(const std::shared_ptr<Connection>& connection);
+    static uint32_t takeSerial(Connection& connection);
     void closeConnection(const std::shared_ptr<Connection>& connection);
     bool writeToPeer(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& header,
                      const void* payload);
@@ -156,12 +182,16 @@ private:
 
     void acceptPeers();
     void readConnection(const std::shared_ptr<Connection>& connection);
-    void processBuffered(const std::shared_ptr<Connection>& connection);
+    void takeChannelFrames(const std::shared_ptr<Connection>& connection);
+    bool processBuffered(const std::shared_ptr<Connection>& connection);
+    bool takeNext(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     bool processUnparsed();
+    bool processChannels();
+    bool spinForRings();
     void handleFrame(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void answerSend(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void queueReply(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& answer);
-    static bool queueUnsent(Connection& connection, const rkwire::FrameHeader& header);
+    static bool queueUnsent(Connection& connection, rkwire::FrameHeader header);
     void acceptPost(const rkwire::Frame& frame);
     void acceptReply(const std::shared_ptr<Connection>& connection, const rkwire::Frame& frame);
     void onStationReadable();
@@ -191,6 +221,7 @@ private:
     std::map<pid_t, uint64_t> connectionByPid_;
     std::set<uint64_t> unparsed_;
     uint64_t nextConnectionId_ = 16;
+    bool recentRingTraffic_ = false; /* worth a spin before the next blocking wait */
 
     struct RemoteWindow {
         uint32_t handle;
