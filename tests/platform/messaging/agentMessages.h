@@ -20,6 +20,7 @@ enum : unsigned {
     msgCount = 0x800A,        /* counted quietly: the agent's "count" command tells how many came */
     msgAskOrigin = 0x800B,    /* says "insend FLAGS BOOL" from InSendMessageEx and InSendMessage, answers FLAGS */
     msgAskThrough = 0x800C,   /* sends msgAskOrigin to window wParam, then says "after FLAGS BOOL"; answers that send */
+    msgInOrder = 0x800D,      /* counted like msgCount; wParam numbers it from 0, and "count" tells how many came out of turn */
     msgRegistered = 0xC123,   /* a registered message: broadcast */
 };
 

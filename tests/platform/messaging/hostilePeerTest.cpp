@@ -6,12 +6,16 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <thread>
 #include <unistd.h>
 
 #include "messagingFixture.h"
+#include "rkChannel.h"
 #include "rkFrame.h"
 #include "rkwin.h"
 
@@ -49,6 +53,40 @@ long residentKiB(pid_t pid)
             break;
     std::fclose(status);
     return kib;
+}
+
+/* True when the peer closes fd within the bound, whatever it wrote before. */
+bool closedByPeer(int fd)
+{
+    char bytes[4096];
+    for (;;) {
+        pollfd entry{fd, POLLIN, 0};
+        if (poll(&entry, 1, 10000) != 1)
+            return false;
+        const ssize_t got = recv(fd, bytes, sizeof bytes, 0);
+        if (got <= 0)
+            return got == 0 || errno == ECONNRESET;
+    }
+}
+
+/* Offers segment as the channel of connection fd, as the side that connected does. */
+bool offerSegment(int fd, int segment)
+{
+    rkwire::FrameHeader offer = rkwire::makeHeader(rkwire::Kind::Channel, 0, 0);
+    offer.serial = 1;
+    return rkwire::sendHeaderWithDescriptor(fd, offer, segment) == long(sizeof offer);
+}
+
+bool sendHeader(int fd, const rkwire::FrameHeader& header)
+{
+    return ::send(fd, &header, sizeof header, MSG_NOSIGNAL) == ssize_t(sizeof header);
+}
+
+rkwire::FrameHeader receiveHeader(int fd)
+{
+    rkwire::FrameHeader header{};
+    EXPECT_EQ(recv(fd, &header, sizeof header, MSG_WAITALL), ssize_t(sizeof header));
+    return header;
 }
 
 } // namespace
@@ -174,5 +212,55 @@ TEST_F(HostilePeer, PostingAnAddressParameterReachesNoProcedure)
     EXPECT_NE(target.waitFor(received(window, msgAdd, 0, 8)), "");
     ASSERT_TRUE(target.settle());
     EXPECT_FALSE(target.said(received(window, setText, 0, 8)));
+    close(fd);
+}
+
+TEST_F(HostilePeer, ThatScribblesOverItsChannelIsCutOffWhileOthersAreServed)
+{
+    AgentProcess& target = startAgent();
+    AgentProcess& bystander = startAgent();
+    long long window = createWindow(target, "Target");
+    int fd = connectToPeer(desktop_, target.pid());
+    ASSERT_GE(fd, 0);
+    int segment = -1;
+    std::unique_ptr<rkwin::Channel> channel = rkwin::Channel::create(segment);
+    ASSERT_TRUE(channel);
+    struct stat status {};
+    ASSERT_EQ(fstat(segment, &status), 0);
+    void* shared = mmap(nullptr, status.st_size, PROT_READ | PROT_WRITE, MAP_SHARED, segment, 0);
+    ASSERT_NE(shared, MAP_FAILED);
+    ASSERT_TRUE(offerSegment(fd, segment));
+    close(segment);
+    EXPECT_EQ(receiveHeader(fd).kind, uint16_t(rkwire::Kind::ChannelAccept));
+
+    std::memset(shared, 0xa5, status.st_size);
+    ASSERT_TRUE(sendHeader(fd, rkwire::makeHeader(rkwire::Kind::Wake, 0, 0)));
+    EXPECT_TRUE(closedByPeer(fd)) << "a channel of garbage was read on";
+    close(fd);
+    munmap(shared, status.st_size);
+    EXPECT_EQ(send(bystander, window, msgAdd, 2, 3), 5);
+}
+
+TEST_F(HostilePeer, ThatOffersAShrinkableSegmentIsServedThroughItsSocket)
+{
+    AgentProcess& target = startAgent();
+    long long window = createWindow(target, "Target");
+    int fd = connectToPeer(desktop_, target.pid());
+    ASSERT_GE(fd, 0);
+    int segment = memfd_create("unsealed", MFD_CLOEXEC);
+    ASSERT_GE(segment, 0);
+    ASSERT_EQ(ftruncate(segment, 1 << 20), 0);
+    ASSERT_TRUE(offerSegment(fd, segment));
+    close(segment);
+
+    rkwire::FrameHeader add = rkwire::makeHeader(rkwire::Kind::Send, static_cast<uint32_t>(window), msgAdd);
+    add.sequence = 1;
+    add.serial = 2;
+    add.wParam = 20;
+    add.lParam = 22;
+    ASSERT_TRUE(sendHeader(fd, add));
+    rkwire::FrameHeader reply = receiveHeader(fd);
+    EXPECT_EQ(reply.kind, uint16_t(rkwire::Kind::Reply)) << "the offer was taken up";
+    EXPECT_EQ(reply.lParam, 42);
     close(fd);
 }

@@ -95,6 +95,29 @@ TEST_F(EventBridge, PostsNeverWaitForAReceiverThatDoesNotRead)
     EXPECT_EQ(count, 10000);
 }
 
+/*
+ * Posts fill the receiver's ring, then its socket; more posts made while it
+ * catches up find room in the ring again, ahead of the socket's backlog.
+ * They are still handled in the order they were made.
+ */
+TEST_F(EventBridge, PostsThatOverflowTheirRingArriveInOrder)
+{
+    AgentProcess& poster = startAgent();
+    AgentProcess& busy = startAgent();
+    long long window = createWindow(busy, "Busy");
+    ASSERT_EQ(send(poster, window, msgAdd, 1, 1), 2);
+    poster.write(command("post", window, msgHold, 0, 0));
+    ASSERT_FALSE(busy.waitFor("holding").empty());
+    const std::string postMany = "postmany " + std::to_string(window) + " " + std::to_string(msgInOrder) + " 10000";
+    EXPECT_EQ(poster.ask(postMany, "postedmany"), "postedmany 10000 0");
+    busy.write("release");
+    EXPECT_EQ(poster.ask(postMany, "postedmany"), "postedmany 10000 0");
+    std::string count;
+    for (int i = 0; i < 1000 && numberIn(count) < 20000; ++i)
+        count = busy.ask("count", "count");
+    EXPECT_EQ(count, "count 20000 0");
+}
+
 TEST_F(EventBridge, PostsBeyondTheQuotaFailWhileTheReceiverDoesNotRead)
 {
     AgentProcess& poster = startAgent();

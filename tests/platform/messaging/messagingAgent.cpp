@@ -24,6 +24,7 @@ namespace {
 
 bool getMessageLoop = false;
 long long counted = 0;
+long long outOfTurn = 0; /* msgInOrder posts whose number was not the count so far */
 
 /* Lines from stdin; also read from inside a window procedure (HOLD). */
 class LineReader {
@@ -113,6 +114,11 @@ LRESULT CALLBACK agentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         return onCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     if (message == msgCount)
         return ++counted;
+    if (message == msgInOrder) {
+        if (static_cast<long long>(wParam) != counted)
+            ++outOfTurn;
+        return ++counted;
+    }
     say("recv %llu %u %llu %lld", asNumber(window), message, static_cast<unsigned long long>(wParam),
         static_cast<long long>(lParam));
     switch (message) {
@@ -184,8 +190,9 @@ void postMany(HWND window, UINT message, unsigned long long count)
 {
     unsigned long long posted = 0;
     DWORD error = 0;
+    static unsigned long long inOrderNumber = 0; /* msgInOrder posts are numbered on across commands */
     for (unsigned long long i = 0; i < count; ++i) {
-        if (PostMessageA(window, message, i, 0))
+        if (PostMessageA(window, message, message == agent::msgInOrder ? inOrderNumber++ : i, 0))
             ++posted;
         else
             error = GetLastError();
@@ -217,7 +224,7 @@ void runCommand(const std::string& line)
     } else if (command == "postmany" && std::sscanf(line.c_str(), "%*s %llu %u %llu", &window, &message, &wParam) == 3) {
         postMany(asWindow(window), message, wParam);
     } else if (command == "count") {
-        say("count %lld", counted);
+        say("count %lld %lld", counted, outOfTurn);
     } else if (command == "copydata" && std::sscanf(line.c_str(), "%*s %llu %llu %llu", &window, &wParam, &lParam) >= 2) {
         sendCopyData(window, static_cast<unsigned long>(wParam), static_cast<unsigned long long>(lParam));
     } else if (command == "find" && std::sscanf(line.c_str(), "%*s %255s", text) == 1) {
