@@ -25,6 +25,8 @@
 
 #include "rkPointerMessages.h"
 #include "rkSession.h"
+
+#include <time.h>
 #include "rkhost.h"
 #include "rkwin.h"
 
@@ -241,8 +243,10 @@ BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterM
     Session& session = Session::instance();
     for (;;) {
         session.drainIncoming();
-        if (takePosted(message, window, filterMin, filterMax, true))
+        if (takePosted(message, window, filterMin, filterMax, true)) {
+            session.sleepOnSockets();
             return message->message != WM_QUIT;
+        }
         session.pumpIncoming(-1);
     }
 }
@@ -253,8 +257,11 @@ BOOL WINAPI PeekMessageA(LPMSG message, HWND window, UINT filterMin, UINT filter
         SetLastError(message ? ERROR_INVALID_WINDOW_HANDLE : ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    Session::instance().drainIncoming();
-    return takePosted(message, window, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0);
+    Session& session = Session::instance();
+    session.drainIncoming();
+    const BOOL taken = takePosted(message, window, filterMin, filterMax, (removeMsg & PM_REMOVE) != 0);
+    session.sleepOnSockets();
+    return taken;
 }
 
 BOOL WINAPI TranslateMessage(const MSG*)
@@ -289,9 +296,22 @@ void WINAPI PostQuitMessage(int exitCode)
 
 int rkMessageEventFd() { return Session::instance().eventFd(); }
 
-void rkDispatchPendingMessages()
+namespace {
+
+/* Busy ring traffic is served here for at most this long before the foreign loop gets its turn. */
+constexpr long dispatchTurnNanoseconds = 2000000;
+/* The clock may cost a system call: it is read every so many rounds. */
+constexpr unsigned dispatchRoundsPerClockLook = 16;
+
+long nanosecondsSince(const timespec& start)
 {
-    Session& session = Session::instance();
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
+}
+
+void dispatchArrived(Session& session)
+{
     session.drainIncoming();
     /* Only what is queued now: a procedure that posts again is served on the next wake-up. */
     for (size_t count = session.posted.size(); count > 0 && !session.posted.empty(); --count) {
@@ -300,5 +320,19 @@ void rkDispatchPendingMessages()
         session.refreshWakeup();
         DispatchMessageA(&message);
     }
-    session.refreshWakeup();
+}
+
+} // namespace
+
+void rkDispatchPendingMessages()
+{
+    Session& session = Session::instance();
+    timespec start;
+    clock_gettime(CLOCK_MONOTONIC, &start);
+    unsigned rounds = 0;
+    do
+        dispatchArrived(session);
+    while ((++rounds % dispatchRoundsPerClockLook != 0 || nanosecondsSince(start) < dispatchTurnNanoseconds) &&
+           session.awaitRingTraffic());
+    session.sleepOnSockets();
 }

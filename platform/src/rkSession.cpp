@@ -53,6 +53,7 @@ constexpr int maxFramesPerPass = 256;
  * busy traffic is met without a system call on either side.
  */
 constexpr long ringSpinNanoseconds = 25000;
+constexpr unsigned spinRoundsPerClockLook = 64;
 
 bool watch(int epoll, int fd, uint64_t id)
 {
@@ -734,6 +735,9 @@ SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wPara
     }
     PendingSend send{header.sequence, connection->id};
     pending_.push_back(&send);
+    /* The reply comes soon: the receiver need not ring for it. */
+    if (connection->channel)
+        connection->channel->setAwake(true);
     const Ring ring = putOnRing(connection, header, payload, Lane::Requests);
     bool written = ring == Ring::Carried;
     if (ring == Ring::NotCarried) {
@@ -745,7 +749,7 @@ SendOutcome Session::sendRemote(const Target& target, UINT message, WPARAM wPara
             pumpIncoming(-1);
     }
     pending_.erase(std::find(pending_.begin(), pending_.end(), &send));
-    refreshWakeup();
+    sleepOnSockets();
     outcome.delivered = send.answered && send.status == Status::Ok;
     outcome.noWindow = send.answered && send.status == Status::NoWindow;
     outcome.refused = send.answered && send.status == Status::Refused;
@@ -802,9 +806,6 @@ void Session::readConnection(const std::shared_ptr<Connection>& connection)
 bool Session::processBuffered(const std::shared_ptr<Connection>& connection)
 {
     unparsed_.erase(connection->id);
-    /* Writers ring from here on; whatever they wrote before is taken below. */
-    if (connection->channel)
-        connection->channel->setAwake(false);
     Frame frame;
     int handled = 0;
     while (!connection->closed && takeNext(connection, frame)) {
@@ -985,8 +986,12 @@ int Session::pumpIncoming(int timeoutMs)
         return 0;
     if (processUnparsed() || processChannels())
         return 1;
-    if (timeoutMs != 0 && recentRingTraffic_ && spinForRings() && processChannels())
-        return 1;
+    if (timeoutMs != 0) {
+        if (recentRingTraffic_ && spinForRings() && processChannels())
+            return 1;
+        if (fallAsleep() && processChannels())
+            return 1;
+    }
     epoll_event events[maxEvents];
     int count = epoll_wait(innerEpoll_, events, maxEvents, timeoutMs);
     for (int i = 0; i < count; ++i) {
@@ -1025,33 +1030,73 @@ bool Session::processChannels()
     return handled;
 }
 
+std::vector<Channel*> Session::channels() const
+{
+    std::vector<Channel*> all;
+    for (auto& entry : connections_)
+        if (entry.second->channel)
+            all.push_back(entry.second->channel.get());
+    return all;
+}
+
+bool Session::anyRingHasBytes(const std::vector<Channel*>& channels)
+{
+    return std::any_of(channels.begin(), channels.end(), [](Channel* c) { return c->hasIncoming(); });
+}
+
 /*
- * Watches the rings for a short while, awake so that writers need not ring,
- * then goes back to sleep and looks once more: a frame written just before
- * the wake word fell is seen here, one written after it rings.
+ * Watches the rings for a short while, awake so that writers need not ring.
+ * What it finds is handled while still awake: busy traffic then goes back
+ * and forth without a system call. Found nothing, it falls asleep.
  */
 bool Session::spinForRings()
 {
-    std::vector<Channel*> channels;
-    for (auto& entry : connections_)
-        if (entry.second->channel)
-            channels.push_back(entry.second->channel.get());
+    const std::vector<Channel*> all = channels();
     bool found = false;
-    if (!channels.empty()) {
-        for (Channel* channel : channels)
+    if (!all.empty()) {
+        for (Channel* channel : all)
             channel->setAwake(true);
-        timespec start;
-        clock_gettime(CLOCK_MONOTONIC, &start);
-        while (!found && nanosecondsSince(start) < ringSpinNanoseconds) {
+        /*
+         * Some hosts answer the clock only through a system call: it is read
+         * now and then, and not at all when the answer comes quickly.
+         */
+        timespec start{};
+        for (unsigned round = 1; !found; ++round) {
+            if (round == spinRoundsPerClockLook)
+                clock_gettime(CLOCK_MONOTONIC, &start);
+            else if (round % spinRoundsPerClockLook == 0 && nanosecondsSince(start) >= ringSpinNanoseconds)
+                break;
             relaxWhileSpinning();
-            found = std::any_of(channels.begin(), channels.end(), [](Channel* c) { return c->hasIncoming(); });
+            found = anyRingHasBytes(all);
         }
-        for (Channel* channel : channels)
-            channel->setAwake(false);
-        found = found || std::any_of(channels.begin(), channels.end(), [](Channel* c) { return c->hasIncoming(); });
+        found = found || fallAsleep();
     }
     recentRingTraffic_ = found;
     return found;
+}
+
+/*
+ * Before this process blocks, or leaves its rings to a foreign loop:
+ * writers ring from now on, and whatever they wrote before is seen here.
+ * The receiver publishes its wake word before it looks at the tails, the
+ * writer its tail before it looks at the wake word (both with a full
+ * fence), so a frame is never left unseen with its receiver asleep.
+ */
+void Session::sleepOnSockets()
+{
+    if (fallAsleep())
+        for (auto& entry : connections_)
+            if (entry.second->channel && entry.second->channel->hasIncoming())
+                unparsed_.insert(entry.first);
+    refreshWakeup();
+}
+
+bool Session::fallAsleep()
+{
+    const std::vector<Channel*> all = channels();
+    for (Channel* channel : all)
+        channel->setAwake(false);
+    return anyRingHasBytes(all);
 }
 
 void Session::drainIncoming()

@@ -148,6 +148,18 @@ public:
     void drainIncoming();
     /* Keeps the event descriptor readable exactly while posted messages or buffered frames wait. */
     void refreshWakeup();
+    /*
+     * After recent ring traffic: watches the rings briefly and answers
+     * whether more came, so that a foreign loop can go on serving them
+     * without a wake-up through its descriptor.
+     */
+    bool awaitRingTraffic() { return recentRingTraffic_ && spinForRings(); }
+    /*
+     * Before control goes back to code that may wait on anything: writers
+     * wake this process through its sockets from now on, and ring frames
+     * that wait already keep the event descriptor readable.
+     */
+    void sleepOnSockets();
 
     bool joinDesktop();
 
@@ -188,6 +200,9 @@ private:
     bool processUnparsed();
     bool processChannels();
     bool spinForRings();
+    std::vector<Channel*> channels() const;
+    bool fallAsleep();
+    static bool anyRingHasBytes(const std::vector<Channel*>& channels);
     void handleFrame(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void answerSend(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     void queueReply(const std::shared_ptr<Connection>& connection, const rkwire::FrameHeader& answer);
