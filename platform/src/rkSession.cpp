@@ -865,9 +865,11 @@ bool Session::processUnparsed()
     std::vector<uint64_t> ids(unparsed_.begin(), unparsed_.end());
     for (uint64_t id : ids) {
         auto found = connections_.find(id);
-        if (found != connections_.end())
-            processBuffered(found->second); /* the socket itself is read when epoll says so */
-        else
+        if (found != connections_.end()) {
+            /* A copy: handling the frames may close the connection and drop the table's. */
+            std::shared_ptr<Connection> connection = found->second;
+            processBuffered(connection); /* the socket itself is read when epoll says so */
+        } else
             unparsed_.erase(id);
     }
     return true;
