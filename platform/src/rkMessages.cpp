@@ -303,13 +303,6 @@ constexpr long dispatchTurnNanoseconds = 2000000;
 /* The clock may cost a system call: it is read every so many rounds. */
 constexpr unsigned dispatchRoundsPerClockLook = 16;
 
-long nanosecondsSince(const timespec& start)
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
-}
-
 void dispatchArrived(Session& session)
 {
     session.drainIncoming();
@@ -332,7 +325,7 @@ void rkDispatchPendingMessages()
     unsigned rounds = 0;
     do
         dispatchArrived(session);
-    while ((++rounds % dispatchRoundsPerClockLook != 0 || nanosecondsSince(start) < dispatchTurnNanoseconds) &&
+    while ((++rounds % dispatchRoundsPerClockLook != 0 || rkwin::nanosecondsSince(start) < dispatchTurnNanoseconds) &&
            session.awaitRingTraffic());
     session.sleepOnSockets();
 }

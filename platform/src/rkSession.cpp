@@ -73,13 +73,6 @@ void removePeerSocket()
         unlink(peerSocketToRemove.c_str());
 }
 
-long nanosecondsSince(const timespec& start)
-{
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
-}
-
 void relaxWhileSpinning()
 {
 #if defined(__x86_64__) || defined(__i386__)
@@ -95,6 +88,13 @@ bool isBehind(uint32_t serial, uint32_t expected) { return static_cast<int32_t>(
 uint32_t serialAfter(uint32_t serial) { return serial + 1 == 0 ? 1 : serial + 1; }
 
 } // namespace
+
+long nanosecondsSince(const timespec& start)
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (now.tv_sec - start.tv_sec) * 1000000000L + (now.tv_nsec - start.tv_nsec);
+}
 
 Connection::~Connection()
 {
@@ -652,11 +652,10 @@ void Session::takeChannelFrames(const std::shared_ptr<Connection>& connection)
     FrameHeader head;
     while (!connection->closed && connection->reader.peekComplete(head) &&
            head.kind >= static_cast<uint16_t>(Kind::Wake) && head.kind <= static_cast<uint16_t>(Kind::ChannelAccept) &&
-           (!connection->ordered || head.serial == 0 || head.serial == connection->expectSerial)) {
+           isDue(*connection, head)) {
         Frame frame;
         connection->reader.take(frame);
-        if (connection->ordered && frame.header.serial != 0)
-            connection->expectSerial = serialAfter(connection->expectSerial);
+        noteTaken(*connection, frame.header);
         handleFrame(connection, frame);
     }
 }
@@ -821,6 +820,18 @@ bool Session::processBuffered(const std::shared_ptr<Connection>& connection)
     return handled > 0;
 }
 
+/* A frame on the socket may be handled now: unordered, or the serial due. */
+bool Session::isDue(const Connection& connection, const FrameHeader& header)
+{
+    return !connection.ordered || header.serial == 0 || header.serial == connection.expectSerial;
+}
+
+void Session::noteTaken(Connection& connection, const FrameHeader& header)
+{
+    if (connection.ordered && header.serial != 0)
+        connection.expectSerial = serialAfter(connection.expectSerial);
+}
+
 /*
  * The next frame in the peer's order: the socket's next frame or a ring's,
  * whichever carries the serial due. A frame that carries a serial already
@@ -833,10 +844,9 @@ bool Session::takeNext(const std::shared_ptr<Connection>& shared, Frame& frame)
         return connection.reader.take(frame);
     FrameHeader socketHead;
     const bool socketReady = connection.reader.peekComplete(socketHead);
-    if (socketReady && (socketHead.serial == 0 || socketHead.serial == connection.expectSerial)) {
+    if (socketReady && isDue(connection, socketHead)) {
         connection.reader.take(frame);
-        if (frame.header.serial != 0)
-            connection.expectSerial = serialAfter(connection.expectSerial);
+        noteTaken(connection, frame.header);
         return true;
     }
     bool broken = socketReady && isBehind(socketHead.serial, connection.expectSerial);
@@ -845,7 +855,7 @@ bool Session::takeNext(const std::shared_ptr<Connection>& shared, Frame& frame)
             const Frame* head = channel->head(lane);
             if (head && head->header.serial == connection.expectSerial) {
                 frame = channel->pop(lane);
-                connection.expectSerial = serialAfter(connection.expectSerial);
+                noteTaken(connection, frame.header);
                 recentRingTraffic_ = true;
                 return true;
             }

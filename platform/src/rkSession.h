@@ -16,6 +16,7 @@
 #include <set>
 #include <string>
 #include <sys/types.h>
+#include <time.h>
 #include <vector>
 
 #include "rkChannel.h"
@@ -83,6 +84,9 @@ struct SendOutcome {
     bool refused = false; /* the receiver would not hand the message to its procedure */
     LRESULT result = 0;
 };
+
+/* Time on the monotonic clock since start. */
+long nanosecondsSince(const timespec& start);
 
 /* The numeric value of a window handle; 0 for values that are no handle. */
 uint32_t handleValue(HWND window);
@@ -197,6 +201,8 @@ private:
     void takeChannelFrames(const std::shared_ptr<Connection>& connection);
     bool processBuffered(const std::shared_ptr<Connection>& connection);
     bool takeNext(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
+    static bool isDue(const Connection& connection, const rkwire::FrameHeader& header);
+    static void noteTaken(Connection& connection, const rkwire::FrameHeader& header);
     bool processUnparsed();
     bool processChannels();
     bool spinForRings();
