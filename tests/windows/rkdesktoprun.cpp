@@ -18,6 +18,7 @@
 namespace {
 
 const int launchFailed = 125;
+const int launchAttempts = 3;
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -56,14 +57,27 @@ int fail(const char* what) {
     return launchFailed;
 }
 
+/*
+ * A heavily loaded Wine now and then fails a CreateProcess with an internal
+ * error. Nothing has run then, so it is safe to try again a few times.
+ */
+bool startSuspended(std::string& commandLine, STARTUPINFOA& startup, PROCESS_INFORMATION& process) {
+    for (int attempt = 0; attempt < launchAttempts; ++attempt) {
+        if (attempt > 0) Sleep(200);
+        if (CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                           &startup, &process))
+            return true;
+    }
+    return false;
+}
+
 int runOnDesktop(std::string commandLine, const std::string& desktopName) {
     std::string desktopPath = "WinSta0\\" + desktopName;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.lpDesktop = &desktopPath[0];
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                        nullptr, &startup, &process))
+    if (!startSuspended(commandLine, startup, process))
         return fail("CreateProcess");
     HANDLE job = createKillOnCloseJob();
     if (job) AssignProcessToJobObject(job, process.hProcess);
