@@ -12,7 +12,7 @@ namespace rkfuzz {
 
 // Command texts are well formed unless they are IR texts: an IR text names a
 // device, and none is registered.
-inline long commandTextAnswer(const std::string& text)
+inline long commandTextAnswer(std::string_view text)
 {
     return text.substr(0, text.find(' ')) == "IR" ? 0 : 1;
 }

@@ -143,21 +143,21 @@ void checkNumberRoundTrip(std::uint32_t value)
 }
 
 // A parsed IR text, formatted again, parses into the same fields.
-void checkIrText(const std::string& text)
+void checkIrText(std::string_view text)
 {
     irFields fields;
     if (!parseIrText(text, fields))
         return;
-    FUZZ_CHECK(fields.text.find_first_of("'%") == std::string::npos, "IR text with a quote or percent");
-    const std::string again =
-        "IR " + std::to_string(fields.device) + " " + std::to_string(fields.slot) + " '" + fields.text + "' 0";
+    FUZZ_CHECK(fields.text.find_first_of("'%") == std::string_view::npos, "IR text with a quote or percent");
+    const std::string again = "IR " + std::to_string(fields.device) + " " + std::to_string(fields.slot) + " '" +
+                              std::string(fields.text) + "' 0";
     irFields back;
     FUZZ_CHECK(parseIrText(again, back), "a formatted IR text does not parse");
     FUZZ_CHECK(back.device == fields.device && back.slot == fields.slot && back.text == fields.text,
                "a formatted IR text parses differently");
 }
 
-void checkTraffic(const std::string& text)
+void checkTraffic(std::string_view text)
 {
     hubTraffic traffic;
     const bool evenOnly = text.size() % 2 == 0;

@@ -37,7 +37,8 @@ hubFrame readTelmif(const COPYDATASTRUCT& copyData)
     frame.kind = frameKind::telmif;
     frame.message = header.message & 0xffff;
     frame.wParam = header.wParam;
-    frame.bytes.assign(payload, payload + header.byteCount);
+    frame.bytes.reserve(header.byteCount + 1);
+    frame.bytes.insert(frame.bytes.end(), payload, payload + header.byteCount);
     frame.bytes.push_back('\0');
     return frame;
 }

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 constexpr unsigned relayReplyMessage = 2984;
@@ -28,7 +29,7 @@ struct hubFrame {
     // texts are zero-padded to at least 512 bytes as the relay carries them.
     std::vector<char> bytes;
 
-    std::string text() const { return std::string(bytes.data()); }
+    std::string_view text() const { return std::string_view(bytes.data()); }
 };
 
 hubFrame readFrame(const COPYDATASTRUCT* copyData);

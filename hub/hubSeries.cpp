@@ -3,9 +3,16 @@
 #include <cmath>
 #include <sstream>
 
-void hubSeries::add(const std::string& device, std::size_t bytes, std::size_t second)
+hubSeries::deviceCounts& hubSeries::device(std::string_view key)
 {
-    std::vector<count>& counts = m_devices[device];
+    auto found = m_devices.find(key);
+    if (found == m_devices.end())
+        found = m_devices.emplace(std::string(key), deviceCounts()).first;
+    return found->second;
+}
+
+void hubSeries::add(deviceCounts& counts, std::size_t bytes, std::size_t second)
+{
     if (counts.size() <= second)
         counts.resize(second + 1);
     ++counts[second].commands;
@@ -22,7 +29,7 @@ std::size_t hubSeries::secondsFor(double elapsedSeconds) const
     return begun > m_counted ? begun : m_counted;
 }
 
-hubSeries::count hubSeries::at(const std::vector<count>& counts, std::size_t second)
+hubSeries::count hubSeries::at(const deviceCounts& counts, std::size_t second)
 {
     return second < counts.size() ? counts[second] : count{};
 }

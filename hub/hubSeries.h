@@ -7,13 +7,24 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class hubSeries {
+    struct count {
+        std::uint64_t commands = 0;
+        std::uint64_t bytes = 0;
+    };
+
 public:
-    // Counts one text of that many bytes for a device (the summary's device
-    // key) in a second of the run, 0 being the first.
-    void add(const std::string& device, std::size_t bytes, std::size_t second);
+    using deviceCounts = std::vector<count>;
+
+    // The counts of a device (the summary's device key), made empty on first
+    // use; they stay where they are as other devices are added.
+    deviceCounts& device(std::string_view key);
+    // Counts one text of that many bytes in a second of the run, 0 being the first.
+    void add(deviceCounts& counts, std::size_t bytes, std::size_t second);
+    void add(std::string_view key, std::size_t bytes, std::size_t second) { add(device(key), bytes, second); }
 
     // The seconds a run of that length covers: every second begun (at least
     // the first) and every second that has counts.
@@ -29,13 +40,9 @@ public:
     static const char* csvHeader() { return "second,device,commands,bytes\n"; }
 
 private:
-    struct count {
-        std::uint64_t commands = 0;
-        std::uint64_t bytes = 0;
-    };
-    static count at(const std::vector<count>& counts, std::size_t second);
+    static count at(const deviceCounts& counts, std::size_t second);
 
-    std::map<std::string, std::vector<count>> m_devices;
+    std::map<std::string, deviceCounts, std::less<>> m_devices;
     std::size_t m_counted = 0; // one past the latest second with counts
 };
 

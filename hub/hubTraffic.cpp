@@ -1,16 +1,14 @@
 #include "hubTraffic.h"
 
-#include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <sstream>
 
 namespace {
 
 // A %d field: optional minus, digits, within int.
-bool takeInt(const std::string& text, std::size_t& at, long& value)
+bool takeInt(std::string_view text, std::size_t& at, long& value)
 {
     const std::size_t start = at;
     if (at < text.size() && text[at] == '-')
@@ -20,32 +18,49 @@ bool takeInt(const std::string& text, std::size_t& at, long& value)
         ++at;
     if (at == digits || at - start > 11)
         return false;
-    errno = 0;
-    const long long parsed = std::strtoll(text.substr(start, at - start).c_str(), nullptr, 10);
-    if (errno != 0 || parsed < INT_MIN || parsed > INT_MAX)
+    long long parsed = 0;
+    const auto [end, error] = std::from_chars(text.data() + start, text.data() + at, parsed);
+    if (error != std::errc() || end != text.data() + at || parsed < INT_MIN || parsed > INT_MAX)
         return false;
     value = static_cast<long>(parsed);
     return true;
 }
 
-bool takeText(const std::string& text, std::size_t& at, const char* expected)
+// The pieces compared here are a few characters long: a loop beats a library call.
+bool sameText(const char* text, std::string_view expected)
 {
-    const std::string want(expected);
-    if (text.compare(at, want.size(), want) != 0)
-        return false;
-    at += want.size();
+    for (std::size_t i = 0; i < expected.size(); ++i)
+        if (text[i] != expected[i])
+            return false;
     return true;
 }
 
-const char* const countedWords[] = {"IR", "NS", "RM", "RD"};
-
-std::string commandWord(const std::string& text)
+bool takeText(std::string_view text, std::size_t& at, std::string_view expected)
 {
-    const std::string word = text.substr(0, text.find(' '));
-    for (const char* known : countedWords)
-        if (word == known)
-            return word;
+    if (at > text.size() || text.size() - at < expected.size() || !sameText(text.data() + at, expected))
+        return false;
+    at += expected.size();
+    return true;
+}
+
+const std::string_view countedWords[] = {"IR", "NS", "RM", "RD"};
+
+// Every counted word has two letters; the first word of any other text counts as "other".
+std::string_view commandWord(std::string_view text)
+{
+    const bool twoLetters = text.size() == 2 || (text.size() > 2 && text[2] == ' ');
+    for (std::string_view known : countedWords)
+        if (twoLetters && sameText(text.data(), known))
+            return known;
     return "other";
+}
+
+hubCount& countFor(hubCounts& counts, std::string_view key)
+{
+    auto found = counts.find(key);
+    if (found == counts.end())
+        found = counts.emplace(std::string(key), hubCount()).first;
+    return found->second;
 }
 
 std::string rangeJson(const std::optional<long>& value)
@@ -72,7 +87,7 @@ double perSecond(std::uint64_t count, double seconds)
     return seconds > 0 ? static_cast<double>(count) / seconds : 0.0;
 }
 
-void countsJson(std::ostringstream& out, const std::map<std::string, hubCount>& counts)
+void countsJson(std::ostringstream& out, const hubCounts& counts)
 {
     out << '{';
     const char* comma = "";
@@ -86,26 +101,24 @@ void countsJson(std::ostringstream& out, const std::map<std::string, hubCount>& 
 
 } // namespace
 
-bool parseIrText(const std::string& text, irFields& fields)
+bool parseIrText(std::string_view text, irFields& fields)
 {
     std::size_t at = 0;
     if (!takeText(text, at, "IR ") || !takeInt(text, at, fields.device) || !takeText(text, at, " ") ||
         !takeInt(text, at, fields.slot) || !takeText(text, at, " '"))
         return false;
-    const std::string closing = "' 0";
-    if (text.size() < at + closing.size() || text.compare(text.size() - closing.size(), closing.size(), closing) != 0)
+    const std::string_view closing = "' 0";
+    if (text.size() < at + closing.size() || !sameText(text.data() + text.size() - closing.size(), closing))
         return false;
     fields.text = text.substr(at, text.size() - closing.size() - at);
-    /* Two memchr scans: find_first_of would search the set anew for every character. */
-    const std::size_t size = fields.text.size();
-    return std::memchr(fields.text.data(), '\'', size) == nullptr && std::memchr(fields.text.data(), '%', size) == nullptr;
+    return fields.text.find('\'') == std::string_view::npos && fields.text.find('%') == std::string_view::npos;
 }
 
-std::string hubTraffic::deviceKey(const std::string& text) const
+std::string hubTraffic::deviceKey(std::string_view text) const
 {
     std::size_t at = text.find(' ');
     long device = 0;
-    if (at == std::string::npos || !takeInt(text, ++at, device))
+    if (at == std::string_view::npos || !takeInt(text, ++at, device))
         return "unknown";
     if (at < text.size() && text[at] != ' ')
         return "unknown";
@@ -114,14 +127,10 @@ std::string hubTraffic::deviceKey(const std::string& text) const
     return std::to_string(device);
 }
 
-bool hubTraffic::record(const std::string& text, const deviceTest& isRegistered, std::size_t second)
+bool hubTraffic::record(std::string_view text, const deviceTest& isRegistered, std::size_t second)
 {
-    const std::string word = commandWord(text);
-    const std::string device = deviceKey(text);
-    m_total.add(text.size());
-    m_words[word].add(text.size());
-    m_devices[device].add(text.size());
-    m_series.add(device, text.size(), second);
+    const std::string_view word = commandWord(text);
+    countKeys(word, deviceKey(text), text.size(), second);
     if (word != "IR")
         return true;
     irFields fields;
@@ -132,6 +141,22 @@ bool hubTraffic::record(const std::string& text, const deviceTest& isRegistered,
     m_slots.see(fields.slot);
     m_sizes.see(static_cast<long>(fields.text.size()));
     return true;
+}
+
+// Map nodes stay where they are, so the last text's entries can be kept.
+void hubTraffic::countKeys(std::string_view word, const std::string& device, std::size_t bytes, std::size_t second)
+{
+    if (m_last.wordCount == nullptr || word != m_last.word || device != m_last.device) {
+        m_last.word = word; // one of the words' static names
+        m_last.device = device;
+        m_last.wordCount = &countFor(m_words, word);
+        m_last.deviceCount = &countFor(m_devices, device);
+        m_last.series = &m_series.device(device);
+    }
+    m_total.add(bytes);
+    m_last.wordCount->add(bytes);
+    m_last.deviceCount->add(bytes);
+    m_series.add(*m_last.series, bytes, second);
 }
 
 std::string hubTraffic::summaryText(double seconds) const

@@ -9,16 +9,17 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 struct irFields {
     long device = 0;
     long slot = 0;
-    std::string text;
+    std::string_view text; // inside the parsed text
 };
 
 // True when text reads exactly "IR %d %d '%s' 0" with no apostrophe or
 // percent sign inside the quoted text.
-bool parseIrText(const std::string& text, irFields& fields);
+bool parseIrText(std::string_view text, irFields& fields);
 
 struct hubCount {
     std::uint64_t messages = 0;
@@ -29,6 +30,9 @@ struct hubCount {
         bytes += size;
     }
 };
+
+// Keyed by word or device; looked up by view, without a copy of the key.
+using hubCounts = std::map<std::string, hubCount, std::less<>>;
 
 struct hubRange {
     std::optional<long> min;
@@ -50,30 +54,43 @@ public:
     // hub serves; every other field 1 counts as "unknown", so that a peer
     // sending made-up numbers cannot grow the counts without bound.
     explicit hubTraffic(unsigned long deviceLimit = 4094) : m_deviceLimit(deviceLimit) {}
+    // It points into its own maps.
+    hubTraffic(const hubTraffic&) = delete;
+    hubTraffic& operator=(const hubTraffic&) = delete;
 
     // Counts one command text, received in that second of the run (0 being
     // the first); false when it is a malformed IR text.
-    bool record(const std::string& text, const deviceTest& isRegistered, std::size_t second = 0);
+    bool record(std::string_view text, const deviceTest& isRegistered, std::size_t second = 0);
     void recordBadFrame() { ++m_badFrames; }
     void recordValue() { ++m_values; }
 
     const hubCount& total() const { return m_total; }
     std::uint64_t malformed() const { return m_malformed; }
     std::uint64_t badFrames() const { return m_badFrames; }
-    const std::map<std::string, hubCount>& words() const { return m_words; }
+    const hubCounts& words() const { return m_words; }
     const hubSeries& series() const { return m_series; }
 
     std::string summaryText(double seconds) const;
     std::string summaryJson(double seconds, std::size_t drivers) const;
 
 private:
-    std::string deviceKey(const std::string& text) const;
+    std::string deviceKey(std::string_view text) const;
+    void countKeys(std::string_view word, const std::string& device, std::size_t bytes, std::size_t second);
 
     unsigned long m_deviceLimit;
     hubCount m_total;
-    std::map<std::string, hubCount> m_words;
-    std::map<std::string, hubCount> m_devices;
+    hubCounts m_words;
+    hubCounts m_devices;
     hubSeries m_series;
+    // Where the last text was counted: a driver sends its commands in
+    // bursts, and each burst's texts share their word and device.
+    struct {
+        std::string_view word;
+        std::string device;
+        hubCount* wordCount = nullptr;
+        hubCount* deviceCount = nullptr;
+        hubSeries::deviceCounts* series = nullptr;
+    } m_last;
     hubRange m_slots;
     hubRange m_sizes;
     std::uint64_t m_malformed = 0;

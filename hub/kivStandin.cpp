@@ -359,7 +359,7 @@ LRESULT kivStandin::onCarried(const hubFrame& frame)
     return 0;
 }
 
-LRESULT kivStandin::onCommandText(UINT message, const std::string& text)
+LRESULT kivStandin::onCommandText(UINT message, std::string_view text)
 {
     capture(text);
     const bool wellFormed = m_traffic.record(
@@ -368,7 +368,7 @@ LRESULT kivStandin::onCommandText(UINT message, const std::string& text)
         secondOfRun());
     if (!wellFormed && m_malformedShown < malformedShownMax) {
         ++m_malformedShown;
-        logEvent("malformed IR text: " + text.substr(0, 200) +
+        logEvent("malformed IR text: " + std::string(text.substr(0, 200)) +
                  (m_malformedShown == malformedShownMax ? " (further ones only counted)" : ""));
     }
     return answer(message, wellFormed ? 1 : 0);
@@ -464,11 +464,11 @@ void kivStandin::showStatus()
     m_lastStatusCount = total;
 }
 
-void kivStandin::capture(const std::string& text)
+void kivStandin::capture(std::string_view text)
 {
     if (m_capture == nullptr)
         return;
-    std::string line = text;
+    std::string line(text);
     for (char& c : line)
         if (static_cast<unsigned char>(c) < 0x20)
             c = '?';

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class kivStandin {
@@ -46,7 +47,7 @@ private:
     LRESULT onCopyData(HWND sender, const COPYDATASTRUCT* copyData);
     LRESULT onRelayRequest(HWND sender, const hubFrame& frame);
     LRESULT onCarried(const hubFrame& frame);
-    LRESULT onCommandText(UINT message, const std::string& text);
+    LRESULT onCommandText(UINT message, std::string_view text);
     LRESULT onBroadcast(HWND asker);
     LRESULT onRegister(HWND window, LPARAM device, int mode);
     long registrationReply(HWND window, unsigned long device);
@@ -73,7 +74,7 @@ private:
 
     void freeDeadDrivers();
     void showStatus();
-    void capture(const std::string& text);
+    void capture(std::string_view text);
     void writeSeries(std::size_t seconds);
     std::size_t secondOfRun() const;
     void logEvent(const std::string& text);

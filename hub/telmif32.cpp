@@ -3,7 +3,7 @@
 
 #include "telmifFrame.h"
 
-#include <vector>
+#include <memory>
 
 namespace {
 
@@ -40,17 +40,19 @@ extern "C" LRESULT WINAPI telmifSend(HWND kivWindow, WORD message, WPARAM wParam
 {
     if (byteCount < 0 || static_cast<std::uint32_t>(byteCount) > telmifMaxBytes || (byteCount > 0 && data == nullptr))
         return 0;
-    std::vector<unsigned char> frame(telmifHeaderSize + static_cast<std::size_t>(byteCount));
+    // Every byte is written below: the buffer needs no clearing first.
+    const std::size_t size = telmifHeaderSize + static_cast<std::size_t>(byteCount);
+    const std::unique_ptr<unsigned char[]> frame(new unsigned char[size]);
     const telmifFrameHeader header{telmifFrameMagic, message, static_cast<std::uint64_t>(wParam),
                                    textMode, static_cast<std::uint32_t>(byteCount)};
-    telmifPutHeader(frame.data(), header);
+    telmifPutHeader(frame.get(), header);
     if (byteCount > 0)
-        std::memcpy(frame.data() + telmifHeaderSize, data, static_cast<std::size_t>(byteCount));
+        std::memcpy(frame.get() + telmifHeaderSize, data, static_cast<std::size_t>(byteCount));
 
     COPYDATASTRUCT copyData;
     copyData.dwData = telmifFrameTag;
-    copyData.cbData = static_cast<DWORD>(frame.size());
-    copyData.lpData = frame.data();
+    copyData.cbData = static_cast<DWORD>(size);
+    copyData.lpData = frame.get();
     // No window of the caller is known here; KIV answers through the result.
     return SendMessageA(kivWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copyData));
 }

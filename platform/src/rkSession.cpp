@@ -38,6 +38,7 @@ constexpr int stationTimeoutMs = 10000;
 constexpr long stationRetryMs = 100;
 constexpr int maxEvents = 32;
 constexpr int drainRounds = 64;
+constexpr unsigned drainsPerSocketLook = 16;
 /*
  * Posts and replies waiting for a receiver that does not read (over 20000
  * of them, beside what the socket holds). Beyond this a post fails, as a
@@ -1111,9 +1112,22 @@ bool Session::fallAsleep()
     return anyRingHasBytes(all);
 }
 
+/*
+ * While ring traffic flows the sockets are looked at only every so many
+ * drains: on a busy channel that system call would cost more than the
+ * message. What waits on a socket meanwhile keeps the event descriptor
+ * readable, and a process that goes to sleep looks at its sockets anyway.
+ */
 void Session::drainIncoming()
 {
-    for (int round = 0; round < drainRounds && pumpIncoming(0) > 0; ++round) {
+    for (int round = 0; round < drainRounds; ++round) {
+        if (processUnparsed() || processChannels())
+            continue;
+        if (recentRingTraffic_ && ++drainsWithoutSocketLook_ < drainsPerSocketLook)
+            break;
+        drainsWithoutSocketLook_ = 0;
+        if (pumpIncoming(0) == 0)
+            break;
     }
     refreshWakeup();
 }

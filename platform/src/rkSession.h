@@ -243,6 +243,7 @@ private:
     std::set<uint64_t> unparsed_;
     uint64_t nextConnectionId_ = 16;
     bool recentRingTraffic_ = false; /* worth a spin before the next blocking wait */
+    unsigned drainsWithoutSocketLook_ = 0;
 
     struct RemoteWindow {
         uint32_t handle;
