@@ -127,20 +127,23 @@ std::string hubTraffic::deviceKey(std::string_view text) const
     return std::to_string(device);
 }
 
-bool hubTraffic::record(std::string_view text, const deviceTest& isRegistered, std::size_t second)
+hubTraffic::judgement hubTraffic::judge(std::string_view text, const deviceTest& isRegistered) const
 {
-    const std::string_view word = commandWord(text);
-    countKeys(word, deviceKey(text), text.size(), second);
-    if (word != "IR")
-        return true;
-    irFields fields;
-    if (!parseIrText(text, fields) || !isRegistered(fields.device)) {
+    judgement judged;
+    judged.isIr = commandWord(text) == "IR";
+    judged.wellFormed = !judged.isIr || (parseIrText(text, judged.fields) && isRegistered(judged.fields.device));
+    return judged;
+}
+
+void hubTraffic::count(std::string_view text, const judgement& judged, std::size_t second)
+{
+    countKeys(commandWord(text), deviceKey(text), text.size(), second);
+    if (!judged.wellFormed) {
         ++m_malformed;
-        return false;
+    } else if (judged.isIr) {
+        m_slots.see(judged.fields.slot);
+        m_sizes.see(static_cast<long>(judged.fields.text.size()));
     }
-    m_slots.see(fields.slot);
-    m_sizes.see(static_cast<long>(fields.text.size()));
-    return true;
 }
 
 // Map nodes stay where they are, so the last text's entries can be kept.

@@ -58,9 +58,22 @@ public:
     hubTraffic(const hubTraffic&) = delete;
     hubTraffic& operator=(const hubTraffic&) = delete;
 
-    // Counts one command text, received in that second of the run (0 being
-    // the first); false when it is a malformed IR text.
-    bool record(std::string_view text, const deviceTest& isRegistered, std::size_t second = 0);
+    struct judgement {
+        bool isIr = false;
+        bool wellFormed = true;
+        irFields fields;
+    };
+    // Whether a command text is well formed, without counting it.
+    judgement judge(std::string_view text, const deviceTest& isRegistered) const;
+    // Counts a judged text, received in that second of the run (0 being the first).
+    void count(std::string_view text, const judgement& judged, std::size_t second);
+    // Both at once; false when it is a malformed IR text.
+    bool record(std::string_view text, const deviceTest& isRegistered, std::size_t second = 0)
+    {
+        const judgement judged = judge(text, isRegistered);
+        count(text, judged, second);
+        return judged.wellFormed;
+    }
     void recordBadFrame() { ++m_badFrames; }
     void recordValue() { ++m_values; }
 

@@ -313,7 +313,7 @@ LRESULT kivStandin::onCopyData(HWND sender, const COPYDATASTRUCT* copyData)
     case frameKind::relayRequest:
         return onRelayRequest(sender, frame);
     case frameKind::telmif:
-        return onCarried(frame);
+        return onCarried(frame, answerTime::atOnce);
     case frameKind::bad:
         break;
     }
@@ -323,7 +323,7 @@ LRESULT kivStandin::onCopyData(HWND sender, const COPYDATASTRUCT* copyData)
 
 LRESULT kivStandin::onRelayRequest(HWND sender, const hubFrame& frame)
 {
-    const LRESULT result = onCarried(frame);
+    const LRESULT result = onCarried(frame, answerTime::onReturn);
     // A sender that is no window (any more) makes the reply fail at once;
     // asking first would cost a second round trip per request.
     if (sender == nullptr)
@@ -344,10 +344,10 @@ LRESULT kivStandin::onRelayRequest(HWND sender, const hubFrame& frame)
     return 1;
 }
 
-LRESULT kivStandin::onCarried(const hubFrame& frame)
+LRESULT kivStandin::onCarried(const hubFrame& frame, answerTime when)
 {
     if (isCommandTextMessage(frame.message) && !frame.numeric)
-        return onCommandText(frame.message, frame.text());
+        return onCommandText(frame.message, frame.text(), when);
     // The wide value record: value and device, 32 bits each.
     if (frame.message == msgDeviceValueWide && !frame.numeric && frame.bytes.size() > 8) {
         m_traffic.recordValue();
@@ -359,19 +359,24 @@ LRESULT kivStandin::onCarried(const hubFrame& frame)
     return 0;
 }
 
-LRESULT kivStandin::onCommandText(UINT message, std::string_view text)
+// The capture holds every text before its driver has the answer; counting
+// and logging need not keep the driver waiting.
+LRESULT kivStandin::onCommandText(UINT message, std::string_view text, answerTime when)
 {
     capture(text);
-    const bool wellFormed = m_traffic.record(
-        text,
-        [this](long device) { return device > 0 && m_drivers.find(static_cast<unsigned long>(device)) != nullptr; },
-        secondOfRun());
-    if (!wellFormed && m_malformedShown < malformedShownMax) {
+    const hubTraffic::judgement judged = m_traffic.judge(text, [this](long device) {
+        return device > 0 && m_drivers.find(static_cast<unsigned long>(device)) != nullptr;
+    });
+    const LRESULT result = answer(message, judged.wellFormed ? 1 : 0);
+    if (when == answerTime::atOnce)
+        ReplyMessage(result);
+    m_traffic.count(text, judged, secondOfRun());
+    if (!judged.wellFormed && m_malformedShown < malformedShownMax) {
         ++m_malformedShown;
         logEvent("malformed IR text: " + std::string(text.substr(0, 200)) +
                  (m_malformedShown == malformedShownMax ? " (further ones only counted)" : ""));
     }
-    return answer(message, wellFormed ? 1 : 0);
+    return result;
 }
 
 bool kivStandin::relaySend(HWND target, unsigned message, unsigned wParam, const void* data, std::size_t size,

@@ -46,8 +46,11 @@ private:
     // Messages from drivers
     LRESULT onCopyData(HWND sender, const COPYDATASTRUCT* copyData);
     LRESULT onRelayRequest(HWND sender, const hubFrame& frame);
-    LRESULT onCarried(const hubFrame& frame);
-    LRESULT onCommandText(UINT message, std::string_view text);
+    // A driver of mode 2 has nothing more to wait for once its answer is
+    // known; a relayed text is answered with the relay's own reply.
+    enum class answerTime { atOnce, onReturn };
+    LRESULT onCarried(const hubFrame& frame, answerTime when);
+    LRESULT onCommandText(UINT message, std::string_view text, answerTime when);
     LRESULT onBroadcast(HWND asker);
     LRESULT onRegister(HWND window, LPARAM device, int mode);
     long registrationReply(HWND window, unsigned long device);

@@ -287,6 +287,11 @@ DWORD WINAPI InSendMessageEx(LPVOID)
     return Session::instance().sendFlags;
 }
 
+BOOL WINAPI ReplyMessage(LRESULT result)
+{
+    return Session::instance().replyEarly(result) ? TRUE : FALSE;
+}
+
 void WINAPI PostQuitMessage(int exitCode)
 {
     Session& session = Session::instance();

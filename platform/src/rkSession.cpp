@@ -922,6 +922,9 @@ void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& f
         /* A number from another process where the procedure expects an address of ours: refused, unseen. */
         answer.status = static_cast<uint16_t>(Status::Refused);
     } else if (window) {
+        IncomingSend incoming{connection, answer};
+        IncomingSend* const outer = incoming_;
+        incoming_ = &incoming;
         const auto wParam = static_cast<WPARAM>(frame.header.wParam);
         LRESULT result;
         if (frame.header.message == WM_COPYDATA) {
@@ -932,10 +935,27 @@ void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& f
             result = callProcedure(*window, frame.header.message, wParam, static_cast<LPARAM>(frame.header.lParam),
                                    ISMEX_SEND);
         }
+        incoming_ = outer;
+        if (incoming.replied)
+            return;
         answer.status = static_cast<uint16_t>(Status::Ok);
         answer.lParam = result;
     }
     queueReply(connection, answer);
+}
+
+/* Inside a call of this process's own, sendFlags says ISMEX_NOSEND, whatever send lies further out. */
+bool Session::replyEarly(LRESULT result)
+{
+    if (!incoming_ || (sendFlags & (ISMEX_SEND | ISMEX_REPLIED)) != ISMEX_SEND)
+        return false;
+    incoming_->replied = true;
+    sendFlags |= ISMEX_REPLIED;
+    FrameHeader answer = incoming_->answer;
+    answer.status = static_cast<uint16_t>(Status::Ok);
+    answer.lParam = result;
+    queueReply(incoming_->connection, answer);
+    return true;
 }
 
 /*

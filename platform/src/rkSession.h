@@ -133,6 +133,12 @@ public:
 
     /* How the message that the innermost procedure call handles came */
     DWORD sendFlags = ISMEX_NOSEND;
+    /*
+     * Answers the send of another process that the innermost procedure call
+     * handles, before the procedure returns; false for any other message or
+     * one answered already.
+     */
+    bool replyEarly(LRESULT result);
 
     /* The posted-message queue and the quit flag */
     std::deque<MSG> posted;
@@ -216,6 +222,14 @@ private:
     void acceptPost(const rkwire::Frame& frame);
     void acceptReply(const std::shared_ptr<Connection>& connection, const rkwire::Frame& frame);
     void onStationReadable();
+
+    /* A send of another process whose procedure runs */
+    struct IncomingSend {
+        std::shared_ptr<Connection> connection;
+        rkwire::FrameHeader answer;
+        bool replied = false;
+    };
+    IncomingSend* incoming_ = nullptr; /* the innermost one */
 
     struct PendingSend {
         uint64_t sequence;

@@ -21,6 +21,7 @@ enum : unsigned {
     msgAskOrigin = 0x800B,    /* says "insend FLAGS BOOL" from InSendMessageEx and InSendMessage, answers FLAGS */
     msgAskThrough = 0x800C,   /* sends msgAskOrigin to window wParam, then says "after FLAGS BOOL"; answers that send */
     msgInOrder = 0x800D,      /* counted like msgCount; wParam numbers it from 0, and "count" tells how many came out of turn */
+    msgReplyThenHold = 0x800E, /* answers 5 through ReplyMessage, says "replied BOOL FLAGS" (its result, InSendMessageEx), holds like msgHold, returns 7 */
     msgRegistered = 0xC123,   /* a registered message: broadcast */
 };
 

@@ -131,6 +131,12 @@ LRESULT CALLBACK agentProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
     case msgHold:
         holdUntilReleased();
         return 7;
+    case msgReplyThenHold: {
+        const BOOL replied = ReplyMessage(5);
+        say("replied %d %lu", replied, static_cast<unsigned long>(InSendMessageEx(nullptr)));
+        holdUntilReleased();
+        return 7;
+    }
     case msgPostThenSend:
         PostMessageA(asWindow(wParam), msgPosted, 0, 0);
         return SendMessageA(asWindow(wParam), msgSent, 0, 0);

@@ -61,6 +61,31 @@ TEST_F(SendOrigin, ReportsASameThreadSendNestedInAForeignOneAsNotSentAndTheOuter
     EXPECT_EQ(receiver.waitFor("after"), origin("after", ISMEX_SEND, TRUE));
 }
 
+TEST_F(SendOrigin, ReplyMessageReleasesTheSenderWhileTheProcedureGoesOn)
+{
+    AgentProcess& sender = startAgent();
+    AgentProcess& receiver = startAgent();
+    long long window = createWindow(receiver, "Receiver");
+
+    EXPECT_EQ(send(sender, window, msgReplyThenHold, 0, 0), 5);
+    EXPECT_EQ(receiver.waitFor("replied"), "replied 1 " + std::to_string(ISMEX_SEND | ISMEX_REPLIED));
+    ASSERT_FALSE(receiver.waitFor("holding").empty());
+    receiver.write("release");
+    EXPECT_EQ(send(sender, window, msgAdd, 2, 3), 5);
+}
+
+TEST_F(SendOrigin, ReplyMessageDoesNothingForASendWithinTheProcess)
+{
+    AgentProcess& owner = startAgent();
+    long long window = createWindow(owner, "Own");
+
+    owner.write(command("send", window, msgReplyThenHold, 0, 0));
+    EXPECT_EQ(owner.waitFor("replied"), "replied 0 " + std::to_string(ISMEX_NOSEND));
+    ASSERT_FALSE(owner.waitFor("holding").empty());
+    owner.write("release");
+    EXPECT_EQ(numberIn(owner.waitFor("result")), 7);
+}
+
 TEST_F(SendOrigin, ReportsASendBackIntoTheWaitingSenderAsSent)
 {
     AgentProcess& first = startAgent();
