@@ -127,9 +127,20 @@ bool Channel::receiverNeedsWaking()
                                        __ATOMIC_SEQ_CST, __ATOMIC_RELAXED);
 }
 
+/*
+ * Being awake only spares writers the bell, and a process that is awake
+ * looks at its rings anyway: that store needs no fence, nor repeating.
+ * Falling asleep must be seen before the rings are looked at once more.
+ */
 void Channel::setAwake(bool awake)
 {
-    __atomic_store_n(&incoming_->wake.value, static_cast<uint32_t>(awake ? Awake : Sleeping), __ATOMIC_RELAXED);
+    uint32_t* word = &incoming_->wake.value;
+    if (awake) {
+        if (__atomic_load_n(word, __ATOMIC_RELAXED) != Awake)
+            __atomic_store_n(word, static_cast<uint32_t>(Awake), __ATOMIC_RELAXED);
+        return;
+    }
+    __atomic_store_n(word, static_cast<uint32_t>(Sleeping), __ATOMIC_RELAXED);
     __atomic_thread_fence(__ATOMIC_SEQ_CST);
 }
 

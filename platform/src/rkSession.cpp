@@ -471,6 +471,7 @@ void Session::offerChannel(const std::shared_ptr<Connection>& connection)
     close(segment);
     if (sent == static_cast<long>(sizeof offer)) {
         connection->channel = std::move(channel);
+        channelsStale_ = true;
         connection->ordered = true;
         connection->sendSerial = 2;
     } else if (sent > 0) {
@@ -495,6 +496,7 @@ void Session::adoptChannel(const std::shared_ptr<Connection>& connection, const 
         return;
     }
     connection->channel = Channel::adopt(segment);
+    channelsStale_ = true;
     if (!connection->channel)
         return;
     connection->ordered = true;
@@ -565,6 +567,7 @@ void Session::closeConnection(const std::shared_ptr<Connection>& connection)
     if (connection->closed)
         return;
     connection->closed = true;
+    channelsStale_ = true;
     epoll_ctl(innerEpoll_, EPOLL_CTL_DEL, connection->fd, nullptr);
     close(connection->fd);
     connections_.erase(connection->id);
@@ -1049,27 +1052,37 @@ int Session::pumpIncoming(int timeoutMs)
     return count > 0 ? count : 0;
 }
 
-/* Frames waiting in the rings of every connection; answers whether one was handled. */
+/*
+ * Frames waiting in the rings of every connection; answers whether one was
+ * handled. Handling them may close connections or open new ones, so the
+ * walk goes on from the next id rather than from an iterator.
+ */
 bool Session::processChannels()
 {
-    std::vector<std::shared_ptr<Connection>> active;
-    for (auto& entry : connections_)
-        if (entry.second->channel && entry.second->channel->hasIncoming())
-            active.push_back(entry.second);
     bool handled = false;
-    for (auto& connection : active)
-        if (!connection->closed && processBuffered(connection))
-            handled = true;
+    for (auto entry = connections_.begin(); entry != connections_.end();) {
+        const uint64_t id = entry->first;
+        if (entry->second->channel && entry->second->channel->hasIncoming()) {
+            /* A copy: handling the frames may drop the table's. */
+            const std::shared_ptr<Connection> connection = entry->second;
+            handled = processBuffered(connection) || handled;
+        }
+        entry = connections_.upper_bound(id);
+    }
     return handled;
 }
 
-std::vector<Channel*> Session::channels() const
+/* Kept between calls: the spin looks at it every round, and connections come and go rarely. */
+const std::vector<Channel*>& Session::channels()
 {
-    std::vector<Channel*> all;
-    for (auto& entry : connections_)
-        if (entry.second->channel)
-            all.push_back(entry.second->channel.get());
-    return all;
+    if (channelsStale_) {
+        channels_.clear();
+        for (auto& entry : connections_)
+            if (entry.second->channel)
+                channels_.push_back(entry.second->channel.get());
+        channelsStale_ = false;
+    }
+    return channels_;
 }
 
 bool Session::anyRingHasBytes(const std::vector<Channel*>& channels)
@@ -1084,7 +1097,7 @@ bool Session::anyRingHasBytes(const std::vector<Channel*>& channels)
  */
 bool Session::spinForRings()
 {
-    const std::vector<Channel*> all = channels();
+    const std::vector<Channel*>& all = channels();
     bool found = false;
     if (!all.empty()) {
         for (Channel* channel : all)
@@ -1126,7 +1139,7 @@ void Session::sleepOnSockets()
 
 bool Session::fallAsleep()
 {
-    const std::vector<Channel*> all = channels();
+    const std::vector<Channel*>& all = channels();
     for (Channel* channel : all)
         channel->setAwake(false);
     return anyRingHasBytes(all);

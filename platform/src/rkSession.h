@@ -212,7 +212,7 @@ private:
     bool processUnparsed();
     bool processChannels();
     bool spinForRings();
-    std::vector<Channel*> channels() const;
+    const std::vector<Channel*>& channels();
     bool fallAsleep();
     static bool anyRingHasBytes(const std::vector<Channel*>& channels);
     void handleFrame(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
@@ -257,6 +257,8 @@ private:
     std::set<uint64_t> unparsed_;
     uint64_t nextConnectionId_ = 16;
     bool recentRingTraffic_ = false; /* worth a spin before the next blocking wait */
+    std::vector<Channel*> channels_; /* of the open connections */
+    bool channelsStale_ = false;
     unsigned drainsWithoutSocketLook_ = 0;
 
     struct RemoteWindow {

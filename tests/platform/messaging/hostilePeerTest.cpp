@@ -241,7 +241,8 @@ TEST_F(HostilePeer, ThatScribblesOverItsChannelIsCutOffWhileOthersAreServed)
     EXPECT_EQ(receiveHeader(fd).kind, uint16_t(rkwire::Kind::ChannelAccept));
 
     std::memset(shared, 0xa5, status.st_size);
-    ASSERT_TRUE(sendHeader(fd, rkwire::makeHeader(rkwire::Kind::Wake, 0, 0)));
+    /* The bell wakes a target asleep; one still watching its rings may have cut us off already. */
+    sendHeader(fd, rkwire::makeHeader(rkwire::Kind::Wake, 0, 0));
     EXPECT_TRUE(closedByPeer(fd)) << "a channel of garbage was read on";
     close(fd);
     munmap(shared, status.st_size);
