@@ -46,7 +46,7 @@ inline long carriedAnswer(const hubFrame& frame)
     const unsigned message = frame.message;
     if (!frame.numeric && (message == 2123 || message == 2124 || message == 2159 || message == 2187))
         return commandTextAnswer(frame.text());
-    if (message == 49860 && !frame.numeric && frame.bytes.size() > 8)
+    if (message == 49860 && !frame.numeric && frame.payload.size() >= 8)
         return 1;
     const long value = valueAnswer(message, frame.wParam);
     return value < 0 ? 0 : value;

@@ -37,9 +37,7 @@ hubFrame readTelmif(const COPYDATASTRUCT& copyData)
     frame.kind = frameKind::telmif;
     frame.message = header.message & 0xffff;
     frame.wParam = header.wParam;
-    frame.bytes.reserve(header.byteCount + 1);
-    frame.bytes.insert(frame.bytes.end(), payload, payload + header.byteCount);
-    frame.bytes.push_back('\0');
+    frame.payload = std::string_view(payload, header.byteCount);
     return frame;
 }
 
@@ -57,6 +55,7 @@ hubFrame readRelay(const COPYDATASTRUCT& copyData)
     // An empty block may come without an address, which memcpy must not be given.
     if (copyData.cbData > 0)
         std::memcpy(frame.bytes.data(), copyData.lpData, copyData.cbData);
+    frame.payload = std::string_view(frame.bytes.data(), frame.bytes.size() - 1);
     frame.numeric = copyData.cbData == relayNumericSize;
     if (frame.numeric && frame.kind == frameKind::relayRequest && !readRelayNumber(frame.bytes.data(), frame.value))
         frame.kind = frameKind::bad;

@@ -25,11 +25,16 @@ struct hubFrame {
     std::uint64_t wParam = 0;
     bool numeric = false;
     std::uint32_t value = 0;
-    // The payload's bytes, always followed by at least one zero byte; relay
-    // texts are zero-padded to at least 512 bytes as the relay carries them.
+    // A relay frame's payload, zero-padded to at least 512 bytes as the
+    // relay carries it, and one more zero byte.
     std::vector<char> bytes;
+    // The payload as it came: inside bytes for relay frames (without the
+    // last zero byte); inside the sender's block for telmif frames, so valid
+    // only while their message is handled.
+    std::string_view payload;
 
-    std::string_view text() const { return std::string_view(bytes.data()); }
+    // Up to the first zero byte, or the whole payload.
+    std::string_view text() const { return payload.substr(0, payload.find('\0')); }
 };
 
 hubFrame readFrame(const COPYDATASTRUCT* copyData);

@@ -114,47 +114,57 @@ bool parseIrText(std::string_view text, irFields& fields)
     return fields.text.find('\'') == std::string_view::npos && fields.text.find('%') == std::string_view::npos;
 }
 
-std::string hubTraffic::deviceKey(std::string_view text) const
+// The second field when it names a device the hub serves, else 0.
+unsigned long hubTraffic::deviceNumber(std::string_view text) const
 {
     std::size_t at = text.find(' ');
     long device = 0;
     if (at == std::string_view::npos || !takeInt(text, ++at, device))
-        return "unknown";
+        return 0;
     if (at < text.size() && text[at] != ' ')
-        return "unknown";
+        return 0;
     if (device < 1 || static_cast<unsigned long>(device) > m_deviceLimit)
-        return "unknown";
-    return std::to_string(device);
+        return 0;
+    return static_cast<unsigned long>(device);
 }
 
 hubTraffic::judgement hubTraffic::judge(std::string_view text, const deviceTest& isRegistered) const
 {
     judgement judged;
-    judged.isIr = commandWord(text) == "IR";
-    judged.wellFormed = !judged.isIr || (parseIrText(text, judged.fields) && isRegistered(judged.fields.device));
+    judged.word = commandWord(text);
+    judged.device = deviceNumber(text);
+    judged.bytes = text.size();
+    judged.isIr = judged.word == "IR";
+    if (!judged.isIr)
+        return judged;
+    irFields fields;
+    judged.wellFormed = parseIrText(text, fields) && isRegistered(fields.device);
+    judged.slot = fields.slot;
+    judged.irTextBytes = fields.text.size();
     return judged;
 }
 
-void hubTraffic::count(std::string_view text, const judgement& judged, std::size_t second)
+void hubTraffic::count(const judgement& judged, std::size_t second)
 {
-    countKeys(commandWord(text), deviceKey(text), text.size(), second);
+    countKeys(judged.word, judged.device, judged.bytes, second);
     if (!judged.wellFormed) {
         ++m_malformed;
     } else if (judged.isIr) {
-        m_slots.see(judged.fields.slot);
-        m_sizes.see(static_cast<long>(judged.fields.text.size()));
+        m_slots.see(judged.slot);
+        m_sizes.see(static_cast<long>(judged.irTextBytes));
     }
 }
 
 // Map nodes stay where they are, so the last text's entries can be kept.
-void hubTraffic::countKeys(std::string_view word, const std::string& device, std::size_t bytes, std::size_t second)
+void hubTraffic::countKeys(std::string_view word, unsigned long device, std::size_t bytes, std::size_t second)
 {
     if (m_last.wordCount == nullptr || word != m_last.word || device != m_last.device) {
+        const std::string key = device == 0 ? "unknown" : std::to_string(device);
         m_last.word = word; // one of the words' static names
         m_last.device = device;
         m_last.wordCount = &countFor(m_words, word);
-        m_last.deviceCount = &countFor(m_devices, device);
-        m_last.series = &m_series.device(device);
+        m_last.deviceCount = &countFor(m_devices, key);
+        m_last.series = &m_series.device(key);
     }
     m_total.add(bytes);
     m_last.wordCount->add(bytes);

@@ -58,20 +58,25 @@ public:
     hubTraffic(const hubTraffic&) = delete;
     hubTraffic& operator=(const hubTraffic&) = delete;
 
+    // What counting a text needs of it, so that the text may be gone by then.
     struct judgement {
-        bool isIr = false;
+        std::string_view word; // one of the words' static names
+        unsigned long device = 0; // 0 for "unknown"
+        std::size_t bytes = 0;
         bool wellFormed = true;
-        irFields fields;
+        bool isIr = false;
+        long slot = 0;
+        std::size_t irTextBytes = 0;
     };
     // Whether a command text is well formed, without counting it.
     judgement judge(std::string_view text, const deviceTest& isRegistered) const;
     // Counts a judged text, received in that second of the run (0 being the first).
-    void count(std::string_view text, const judgement& judged, std::size_t second);
+    void count(const judgement& judged, std::size_t second);
     // Both at once; false when it is a malformed IR text.
     bool record(std::string_view text, const deviceTest& isRegistered, std::size_t second = 0)
     {
         const judgement judged = judge(text, isRegistered);
-        count(text, judged, second);
+        count(judged, second);
         return judged.wellFormed;
     }
     void recordBadFrame() { ++m_badFrames; }
@@ -87,8 +92,8 @@ public:
     std::string summaryJson(double seconds, std::size_t drivers) const;
 
 private:
-    std::string deviceKey(std::string_view text) const;
-    void countKeys(std::string_view word, const std::string& device, std::size_t bytes, std::size_t second);
+    unsigned long deviceNumber(std::string_view text) const;
+    void countKeys(std::string_view word, unsigned long device, std::size_t bytes, std::size_t second);
 
     unsigned long m_deviceLimit;
     hubCount m_total;
@@ -99,7 +104,7 @@ private:
     // bursts, and each burst's texts share their word and device.
     struct {
         std::string_view word;
-        std::string device;
+        unsigned long device = 0;
         hubCount* wordCount = nullptr;
         hubCount* deviceCount = nullptr;
         hubSeries::deviceCounts* series = nullptr;

@@ -349,7 +349,7 @@ LRESULT kivStandin::onCarried(const hubFrame& frame, answerTime when)
     if (isCommandTextMessage(frame.message) && !frame.numeric)
         return onCommandText(frame.message, frame.text(), when);
     // The wide value record: value and device, 32 bits each.
-    if (frame.message == msgDeviceValueWide && !frame.numeric && frame.bytes.size() > 8) {
+    if (frame.message == msgDeviceValueWide && !frame.numeric && frame.payload.size() >= 8) {
         m_traffic.recordValue();
         return answer(frame.message, 1);
     }
@@ -360,7 +360,8 @@ LRESULT kivStandin::onCarried(const hubFrame& frame, answerTime when)
 }
 
 // The capture holds every text before its driver has the answer; counting
-// and logging need not keep the driver waiting.
+// and logging need not keep the driver waiting. Once answered, the text may
+// be gone with the sender's block: nothing reads it after that.
 LRESULT kivStandin::onCommandText(UINT message, std::string_view text, answerTime when)
 {
     capture(text);
@@ -368,12 +369,15 @@ LRESULT kivStandin::onCommandText(UINT message, std::string_view text, answerTim
         return device > 0 && m_drivers.find(static_cast<unsigned long>(device)) != nullptr;
     });
     const LRESULT result = answer(message, judged.wellFormed ? 1 : 0);
+    std::optional<std::string> shown;
+    if (!judged.wellFormed && m_malformedShown < malformedShownMax)
+        shown = std::string(text.substr(0, 200));
     if (when == answerTime::atOnce)
         ReplyMessage(result);
-    m_traffic.count(text, judged, secondOfRun());
-    if (!judged.wellFormed && m_malformedShown < malformedShownMax) {
+    m_traffic.count(judged, secondOfRun());
+    if (shown) {
         ++m_malformedShown;
-        logEvent("malformed IR text: " + std::string(text.substr(0, 200)) +
+        logEvent("malformed IR text: " + *shown +
                  (m_malformedShown == malformedShownMax ? " (further ones only counted)" : ""));
     }
     return result;

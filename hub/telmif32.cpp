@@ -40,19 +40,26 @@ extern "C" LRESULT WINAPI telmifSend(HWND kivWindow, WORD message, WPARAM wParam
 {
     if (byteCount < 0 || static_cast<std::uint32_t>(byteCount) > telmifMaxBytes || (byteCount > 0 && data == nullptr))
         return 0;
-    // Every byte is written below: the buffer needs no clearing first.
+    // Every command text of a generator fits the buffer on the stack; a
+    // larger frame is made on the heap. Every byte is written below.
     const std::size_t size = telmifHeaderSize + static_cast<std::size_t>(byteCount);
-    const std::unique_ptr<unsigned char[]> frame(new unsigned char[size]);
+    unsigned char small[2048];
+    std::unique_ptr<unsigned char[]> large;
+    unsigned char* frame = small;
+    if (size > sizeof small) {
+        large.reset(new unsigned char[size]);
+        frame = large.get();
+    }
     const telmifFrameHeader header{telmifFrameMagic, message, static_cast<std::uint64_t>(wParam),
                                    textMode, static_cast<std::uint32_t>(byteCount)};
-    telmifPutHeader(frame.get(), header);
+    telmifPutHeader(frame, header);
     if (byteCount > 0)
-        std::memcpy(frame.get() + telmifHeaderSize, data, static_cast<std::size_t>(byteCount));
+        std::memcpy(frame + telmifHeaderSize, data, static_cast<std::size_t>(byteCount));
 
     COPYDATASTRUCT copyData;
     copyData.dwData = telmifFrameTag;
     copyData.cbData = static_cast<DWORD>(size);
-    copyData.lpData = frame.get();
+    copyData.lpData = frame;
     // No window of the caller is known here; KIV answers through the result.
     return SendMessageA(kivWindow, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copyData));
 }

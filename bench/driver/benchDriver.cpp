@@ -38,7 +38,7 @@ using steadyClock = std::chrono::steady_clock;
 const char echoClass[] = "benchEcho";
 const int device = 5;
 const int sizes[] = {0, 255, 1024};
-const int batches = 10;
+const int batches = 50;
 
 class silentCallback : public IrkDriverCallback {
 public:
