@@ -123,6 +123,11 @@ unsigned long hubTraffic::deviceNumber(std::string_view text) const
         return 0;
     if (at < text.size() && text[at] != ' ')
         return 0;
+    return servedDevice(device);
+}
+
+unsigned long hubTraffic::servedDevice(long device) const
+{
     if (device < 1 || static_cast<unsigned long>(device) > m_deviceLimit)
         return 0;
     return static_cast<unsigned long>(device);
@@ -132,13 +137,13 @@ hubTraffic::judgement hubTraffic::judge(std::string_view text, const deviceTest&
 {
     judgement judged;
     judged.word = commandWord(text);
-    judged.device = deviceNumber(text);
     judged.bytes = text.size();
     judged.isIr = judged.word == "IR";
-    if (!judged.isIr)
-        return judged;
     irFields fields;
-    judged.wellFormed = parseIrText(text, fields) && isRegistered(fields.device);
+    const bool parsed = judged.isIr && parseIrText(text, fields);
+    // A parsed IR text has read the field that the counts go by already.
+    judged.device = parsed ? servedDevice(fields.device) : deviceNumber(text);
+    judged.wellFormed = !judged.isIr || (parsed && isRegistered(fields.device));
     judged.slot = fields.slot;
     judged.irTextBytes = fields.text.size();
     return judged;

@@ -93,6 +93,7 @@ public:
 
 private:
     unsigned long deviceNumber(std::string_view text) const;
+    unsigned long servedDevice(long device) const;
     void countKeys(std::string_view word, unsigned long device, std::size_t bytes, std::size_t second);
 
     unsigned long m_deviceLimit;
