@@ -69,6 +69,23 @@ TEST(TrafficCount, CountsMessagesAndBytesPerWordAndDevice)
     EXPECT_NE(json.find("\"devices\":{\"3\":{\"messages\":2,\"bytes\":31},\"unknown\""), std::string::npos) << json;
 }
 
+TEST(TrafficCount, CountsTheTextsOfInterleavedDevicesApart)
+{
+    hubTraffic traffic;
+    const auto anyDevice = [](long) { return true; };
+    for (const char* text : {"IR 1 1 'a' 0", "IR 2 1 'a' 0", "IR 1 1 'a' 0", "NS 2 1 'a' 0 x y", "NS 2 1 'a' 0 x y"})
+        traffic.record(text, anyDevice, 0);
+    EXPECT_EQ(traffic.words().at("IR").messages, 3u);
+    EXPECT_EQ(traffic.words().at("NS").messages, 2u);
+    const std::string json = traffic.summaryJson(1.0, 0);
+    EXPECT_NE(json.find("\"devices\":{\"1\":{\"messages\":2,\"bytes\":24},\"2\":{\"messages\":3,\"bytes\":44}}"),
+              std::string::npos)
+        << json;
+    EXPECT_NE(json.find("\"1\":{\"commands\":[2],\"bytes\":[24]},\"2\":{\"commands\":[3],\"bytes\":[44]}"),
+              std::string::npos)
+        << json;
+}
+
 TEST(TrafficCount, CountsNumbersBeyondTheServedDevicesAsUnknown)
 {
     hubTraffic traffic(100);
