@@ -138,12 +138,12 @@ hubTraffic::judgement hubTraffic::judge(std::string_view text, const deviceTest&
     judgement judged;
     judged.word = commandWord(text);
     judged.bytes = text.size();
-    judged.isIr = judged.word == "IR";
+    const bool isIr = judged.word == "IR";
     irFields fields;
-    const bool parsed = judged.isIr && parseIrText(text, fields);
+    const bool parsed = isIr && parseIrText(text, fields);
     // A parsed IR text has read the field that the counts go by already.
     judged.device = parsed ? servedDevice(fields.device) : deviceNumber(text);
-    judged.wellFormed = !judged.isIr || (parsed && isRegistered(fields.device));
+    judged.wellFormed = !isIr || (parsed && isRegistered(fields.device));
     judged.slot = fields.slot;
     judged.irTextBytes = fields.text.size();
     return judged;
@@ -154,7 +154,7 @@ void hubTraffic::count(const judgement& judged, std::size_t second)
     countKeys(judged.word, judged.device, judged.bytes, second);
     if (!judged.wellFormed) {
         ++m_malformed;
-    } else if (judged.isIr) {
+    } else if (judged.word == "IR") {
         m_slots.see(judged.slot);
         m_sizes.see(static_cast<long>(judged.irTextBytes));
     }

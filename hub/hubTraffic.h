@@ -64,7 +64,6 @@ public:
         unsigned long device = 0; // 0 for "unknown"
         std::size_t bytes = 0;
         bool wellFormed = true;
-        bool isIr = false;
         long slot = 0;
         std::size_t irTextBytes = 0;
     };

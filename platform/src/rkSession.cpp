@@ -939,10 +939,9 @@ void Session::answerSend(const std::shared_ptr<Connection>& connection, Frame& f
                                    ISMEX_SEND);
         }
         incoming_ = outer;
-        if (incoming.replied)
-            return;
-        answer.status = static_cast<uint16_t>(Status::Ok);
-        answer.lParam = result;
+        if (!incoming.replied)
+            replyWith(incoming, result);
+        return;
     }
     queueReply(connection, answer);
 }
@@ -952,13 +951,18 @@ bool Session::replyEarly(LRESULT result)
 {
     if (!incoming_ || (sendFlags & (ISMEX_SEND | ISMEX_REPLIED)) != ISMEX_SEND)
         return false;
-    incoming_->replied = true;
     sendFlags |= ISMEX_REPLIED;
-    FrameHeader answer = incoming_->answer;
+    replyWith(*incoming_, result);
+    return true;
+}
+
+void Session::replyWith(IncomingSend& incoming, LRESULT result)
+{
+    incoming.replied = true;
+    FrameHeader answer = incoming.answer;
     answer.status = static_cast<uint16_t>(Status::Ok);
     answer.lParam = result;
-    queueReply(incoming_->connection, answer);
-    return true;
+    queueReply(incoming.connection, answer);
 }
 
 /*
@@ -1018,8 +1022,6 @@ void Session::acceptReply(const std::shared_ptr<Connection>& connection, const F
 
 int Session::pumpIncoming(int timeoutMs)
 {
-    if (innerEpoll_ < 0 && !ensureEventSources())
-        return 0;
     if (processUnparsed() || processChannels())
         return 1;
     if (timeoutMs != 0) {
@@ -1028,6 +1030,14 @@ int Session::pumpIncoming(int timeoutMs)
         if (fallAsleep() && processChannels())
             return 1;
     }
+    return handleSocketEvents(timeoutMs);
+}
+
+/* What the sockets, the station and the timer have; answers how many were ready. */
+int Session::handleSocketEvents(int timeoutMs)
+{
+    if (innerEpoll_ < 0 && !ensureEventSources())
+        return 0;
     epoll_event events[maxEvents];
     int count = epoll_wait(innerEpoll_, events, maxEvents, timeoutMs);
     for (int i = 0; i < count; ++i) {
@@ -1159,7 +1169,7 @@ void Session::drainIncoming()
         if (recentRingTraffic_ && ++drainsWithoutSocketLook_ < drainsPerSocketLook)
             break;
         drainsWithoutSocketLook_ = 0;
-        if (pumpIncoming(0) == 0)
+        if (handleSocketEvents(0) == 0)
             break;
     }
     refreshWakeup();

@@ -209,6 +209,7 @@ private:
     bool takeNext(const std::shared_ptr<Connection>& connection, rkwire::Frame& frame);
     static bool isDue(const Connection& connection, const rkwire::FrameHeader& header);
     static void noteTaken(Connection& connection, const rkwire::FrameHeader& header);
+    int handleSocketEvents(int timeoutMs);
     bool processUnparsed();
     bool processChannels();
     bool spinForRings();
@@ -230,6 +231,7 @@ private:
         bool replied = false;
     };
     IncomingSend* incoming_ = nullptr; /* the innermost one */
+    void replyWith(IncomingSend& incoming, LRESULT result);
 
     struct PendingSend {
         uint64_t sequence;
