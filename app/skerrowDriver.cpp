@@ -276,6 +276,7 @@ void skerrowDriver::startGenerating()
     if (tickTimer != 0)
         killTimer(tickTimer);
     tickTimer = startTimer(tickTime, Qt::CoarseTimer);
+    figures.startTicks(trafficFigures::now(), std::chrono::milliseconds(tickTime));
     ui.ttValue->setText(QString::number(tickTime));
 }
 
@@ -293,15 +294,16 @@ void skerrowDriver::tick()
     messagesThisTick = drawInRange(mptMinValue, mptRange);
     if (!driver)
         return;
+    const auto due = figures.tickFired(trafficFigures::now(), meanOfRange(mptMinValue, mptRange));
     /*
      * KIV answers inside each send and may say goodbye there: generating
      * then stops mid-tick, and the rest of the tick is not sent.
      */
     for (int i = 0; i < messagesThisTick && tickTimer != 0; ++i)
-        sendRandomCommand();
+        sendRandomCommand(due);
 }
 
-void skerrowDriver::sendRandomCommand()
+void skerrowDriver::sendRandomCommand(trafficFigures::clock::time_point due)
 {
     const int slot = drawInRange(sMinValue, sRange);
     const int size = drawInRange(msMinValue, msRange);
@@ -309,7 +311,7 @@ void skerrowDriver::sendRandomCommand()
     /* Around the send only: KIV answers inside it, and the text's making is not its answer time. */
     const auto sent = trafficFigures::now();
     const int answer = driver->sendCommand(0, command.c_str());
-    figures.record(trafficFigures::now() - sent, answer == 0);
+    figures.record(due, sent, trafficFigures::now(), answer == 0);
 }
 
 /*
@@ -332,13 +334,17 @@ void skerrowDriver::showFigures()
     const intervalFigures last = figures.takeInterval(trafficFigures::now());
     const double rate = last.seconds > 0 ? static_cast<double>(last.commands) / last.seconds : 0;
     figuresLabel->setText(
-        QStringLiteral("Device %1   Sent %2   %3 per second   Answer p50 %4, p99 %5   Failed %6")
+        QStringLiteral("Device %1   Sent %2   %3 per second   Answer p50 %4, p99 %5   Failed %6   Late %7")
             .arg(device)
             .arg(figures.commands())
             .arg(rate, 0, 'f', 1)
-            .arg(millisecondsText(last.answerP50Ms, last.commands),
-                 millisecondsText(last.answerP99Ms, last.commands))
-            .arg(figures.failures()));
+            .arg(millisecondsText(last.answerP50Ms, last.answered),
+                 millisecondsText(last.answerP99Ms, last.answered))
+            .arg(figures.failures())
+            .arg(figures.lateTicks()));
+    /* A second of its own for a runner that pools seconds of many generators. */
+    if (!last.line.empty())
+        OutputDebugStringA(last.line.c_str());
 }
 
 /* Only a window that registered has run; the line is written once. */

@@ -64,7 +64,7 @@ private:
     void startGenerating();
     void stopGenerating();
     void tick();
-    void sendRandomCommand();
+    void sendRandomCommand(trafficFigures::clock::time_point due);
     void showFiguresEverySecond();
     void showFigures();
     void reportRun();

@@ -1,83 +1,49 @@
 #include "trafficFigures.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 namespace {
-constexpr int subBucketBits = 6;
-constexpr std::uint64_t subBuckets = std::uint64_t(1) << subBucketBits;
-/* Below subBuckets one bucket per value; above, subBuckets per doubling up to 2^64. */
-constexpr std::size_t bucketCount = (64 - subBucketBits + 1) * subBuckets;
-
-int highestBit(std::uint64_t value)
-{
-    return 63 - __builtin_clzll(value);
-}
-
-std::size_t bucketOf(std::uint64_t value)
-{
-    if (value < subBuckets)
-        return static_cast<std::size_t>(value);
-    const int shift = highestBit(value) - subBucketBits;
-    return static_cast<std::size_t>((static_cast<std::uint64_t>(shift) + 1) * subBuckets +
-                                    ((value >> shift) - subBuckets));
-}
-
-/* The middle of a bucket stands for every time in it. */
-double middleOf(std::size_t bucket)
-{
-    if (bucket < subBuckets)
-        return static_cast<double>(bucket);
-    const int shift = static_cast<int>(bucket / subBuckets) - 1;
-    const double lowest = std::ldexp(static_cast<double>(subBuckets + bucket % subBuckets), shift);
-    return lowest + (std::ldexp(1.0, shift) - 1) / 2;
-}
-
-constexpr double nanosecondsPerMs = 1e6;
-
 double secondsBetween(trafficFigures::clock::time_point from, trafficFigures::clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
 }
+
+std::uint64_t nanosecondsBetween(trafficFigures::clock::time_point from, trafficFigures::clock::time_point to)
+{
+    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(to - from).count();
+    return nanoseconds > 0 ? static_cast<std::uint64_t>(nanoseconds) : 0;
 }
 
-answerTimes::answerTimes() : buckets(bucketCount, 0) {}
-
-void answerTimes::add(std::uint64_t nanoseconds)
+std::string count(const char* key, std::uint64_t value)
 {
-    ++buckets[bucketOf(nanoseconds)];
-    smallest = total == 0 ? nanoseconds : std::min(smallest, nanoseconds);
-    largest = std::max(largest, nanoseconds);
-    ++total;
+    return std::string(key) + "=" + std::to_string(value);
 }
 
-void answerTimes::clear()
+/* Unix time with milliseconds: where a runner places a second among other processes' seconds. */
+std::string utcNow()
 {
-    std::fill(buckets.begin(), buckets.end(), 0);
-    total = 0;
-    smallest = 0;
-    largest = 0;
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
+                  static_cast<long long>(ms % 1000));
+    return text;
+}
 }
 
-double answerTimes::quantileMs(double q) const
+void periodFigures::clear()
 {
-    if (total == 0)
-        return 0;
-    const double wanted = std::ceil(q * static_cast<double>(total));
-    const std::uint64_t rank = std::max<std::uint64_t>(1, static_cast<std::uint64_t>(wanted));
-    std::uint64_t seen = 0;
-    std::size_t bucket = 0;
-    while (bucket + 1 < buckets.size() && seen + buckets[bucket] < rank)
-        seen += buckets[bucket++];
-    const double value = std::clamp(middleOf(bucket), static_cast<double>(smallest),
-                                    static_cast<double>(largest));
-    return value / nanosecondsPerMs;
+    answer.clear();
+    response.clear();
+    sends = failures = ticks = lateTicks = skippedTicks = omitted = 0;
 }
 
-double answerTimes::maxMs() const
+std::string periodFigures::tickAndTimeFields() const
 {
-    return static_cast<double>(largest) / nanosecondsPerMs;
+    return count("ticks", ticks) + " " + count("late_ticks", lateTicks) + " " +
+           count("skipped_ticks", skippedTicks) + " " + count("omitted", omitted) + " " +
+           answer.encoded("answer") + " " + response.encoded("response");
 }
 
 trafficFigures::clock::time_point trafficFigures::now()
@@ -91,23 +57,71 @@ void trafficFigures::start(clock::time_point now)
     intervalStart = now;
 }
 
-void trafficFigures::record(clock::duration answer, bool sendFailed)
+void trafficFigures::startTicks(clock::time_point now, clock::duration tickTime)
 {
-    const auto nanoseconds = std::chrono::duration_cast<std::chrono::nanoseconds>(answer).count();
-    const std::uint64_t time = nanoseconds > 0 ? static_cast<std::uint64_t>(nanoseconds) : 0;
-    wholeRun.add(time);
-    thisInterval.add(time);
-    if (sendFailed)
-        ++failed;
+    schedule.start(now, tickTime);
+}
+
+trafficFigures::clock::time_point trafficFigures::tickFired(clock::time_point now, double commandsPerTick)
+{
+    const tickOutcome tick = schedule.fire(now);
+    const std::uint64_t ticks = 1 + tick.skipped;
+    const std::uint64_t late = tick.late ? 1 : 0;
+    for (periodFigures* period : {&wholeRun, &thisInterval}) {
+        period->ticks += ticks;
+        period->lateTicks += late;
+        period->skippedTicks += tick.skipped;
+    }
+    if (tick.skipped != 0)
+        recordSkipped(tick, now, static_cast<std::uint64_t>(std::llround(commandsPerTick)));
+    return tick.due;
+}
+
+/*
+ * A dropped tick's commands would have waited at least until the timer fired
+ * again. Leaving them out would hide a stall from every percentile.
+ */
+void trafficFigures::recordSkipped(const tickOutcome& tick, clock::time_point now,
+                                   std::uint64_t commandsPerTick)
+{
+    for (std::uint64_t i = 0; i < tick.skipped && commandsPerTick != 0; ++i) {
+        const auto due = tick.firstSkippedDue + tick.tickTime * static_cast<clock::rep>(i);
+        const std::uint64_t waited = nanosecondsBetween(due, now);
+        wholeRun.response.add(waited, commandsPerTick);
+        thisInterval.response.add(waited, commandsPerTick);
+    }
+    wholeRun.omitted += tick.skipped * commandsPerTick;
+    thisInterval.omitted += tick.skipped * commandsPerTick;
+}
+
+void trafficFigures::record(clock::time_point due, clock::time_point sent, clock::time_point answered,
+                            bool sendFailed)
+{
+    for (periodFigures* period : {&wholeRun, &thisInterval}) {
+        ++period->sends;
+        if (sendFailed) {
+            ++period->failures;
+            continue;
+        }
+        period->answer.add(nanosecondsBetween(sent, answered));
+        period->response.add(nanosecondsBetween(due, answered));
+    }
 }
 
 intervalFigures trafficFigures::takeInterval(clock::time_point now)
 {
     intervalFigures figures;
-    figures.commands = thisInterval.count();
+    figures.commands = thisInterval.sends;
+    figures.answered = thisInterval.answer.count();
     figures.seconds = secondsBetween(intervalStart, now);
-    figures.answerP50Ms = thisInterval.quantileMs(0.5);
-    figures.answerP99Ms = thisInterval.quantileMs(0.99);
+    figures.answerP50Ms = thisInterval.answer.quantileMs(0.5);
+    figures.answerP99Ms = thisInterval.answer.quantileMs(0.99);
+    if (!thisInterval.idle()) {
+        char head[64];
+        std::snprintf(head, sizeof head, " seconds=%.2f ", figures.seconds);
+        figures.line = "SkerrowDriver: second: utc=" + utcNow() + head + count("commands", thisInterval.sends) +
+                       " " + count("failures", thisInterval.failures) + " " + thisInterval.tickAndTimeFields();
+    }
     thisInterval.clear();
     intervalStart = now;
     return figures;
@@ -117,12 +131,15 @@ std::string trafficFigures::runLine(clock::time_point now) const
 {
     const double seconds = secondsBetween(runStart, now);
     const double rate = seconds > 0 ? static_cast<double>(commands()) / seconds : 0;
-    char line[256];
+    const timeHistogram& answer = wholeRun.answer;
+    const timeHistogram& response = wholeRun.response;
+    char line[512];
     std::snprintf(line, sizeof line,
                   "SkerrowDriver: run: commands=%llu seconds=%.2f rate=%.2f answer_ms_p50=%.3f "
-                  "answer_ms_p99=%.3f answer_ms_max=%.3f failures=%llu",
-                  static_cast<unsigned long long>(commands()), seconds, rate, wholeRun.quantileMs(0.5),
-                  wholeRun.quantileMs(0.99), wholeRun.maxMs(),
-                  static_cast<unsigned long long>(failed));
-    return line;
+                  "answer_ms_p99=%.3f answer_ms_max=%.3f failures=%llu response_ms_p50=%.3f "
+                  "response_ms_p99=%.3f response_ms_max=%.3f ",
+                  static_cast<unsigned long long>(commands()), seconds, rate, answer.quantileMs(0.5),
+                  answer.quantileMs(0.99), answer.maxMs(), static_cast<unsigned long long>(failures()),
+                  response.quantileMs(0.5), response.quantileMs(0.99), response.maxMs());
+    return line + wholeRun.tickAndTimeFields();
 }

@@ -1,48 +1,52 @@
 #ifndef TRAFFICFIGURES_H
 #define TRAFFICFIGURES_H
 
+#include "tickSchedule.h"
+#include "timeHistogram.h"
+
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 /*
- * Answer times in log-scale buckets, 64 to each doubling: memory stays the
- * same however long a run goes, and a quantile read back is within 1.6 % of
- * the true one (times below 64 ns are kept exactly).
+ * The counts of a stretch of the run, the whole run or one second of it.
+ * Answer times are taken around each send; response times from when the
+ * command's tick was due, so that a command waiting behind others of its
+ * tick, or a tick the timer fired late, shows. Failed sends are counted
+ * apart and enter neither histogram.
  */
-class answerTimes {
-public:
-    answerTimes();
+struct periodFigures {
+    timeHistogram answer;
+    timeHistogram response;
+    std::uint64_t sends = 0;
+    std::uint64_t failures = 0;
+    std::uint64_t ticks = 0;
+    std::uint64_t lateTicks = 0;
+    std::uint64_t skippedTicks = 0;
+    /* The commands the skipped ticks stood for: entered as responses, never sent. */
+    std::uint64_t omitted = 0;
 
-    void add(std::uint64_t nanoseconds);
+    bool idle() const { return sends == 0 && ticks == 0; }
     void clear();
-    std::uint64_t count() const { return total; }
-
-    /* The nearest-rank q-quantile, 0 < q <= 1, in milliseconds; 0 without times. */
-    double quantileMs(double q) const;
-    double maxMs() const;
-
-private:
-    std::vector<std::uint64_t> buckets;
-    std::uint64_t total = 0;
-    std::uint64_t smallest = 0;
-    std::uint64_t largest = 0;
+    /* "ticks=T late_ticks=L skipped_ticks=K omitted=O" and both histograms. */
+    std::string tickAndTimeFields() const;
 };
 
-/* What the status bar shows of the interval just ended. */
+/* What the status bar shows of the interval just ended, and the interval's debug line. */
 struct intervalFigures {
     std::uint64_t commands = 0;
+    std::uint64_t answered = 0;
     double seconds = 0;
     double answerP50Ms = 0;
     double answerP99Ms = 0;
+    /* "SkerrowDriver: second: ..."; empty for an interval without ticks or sends. */
+    std::string line;
 };
 
 /*
- * The generator's counts: every send with KIV's answer time and whether it
- * failed, for the whole run and for the interval since the status bar last
- * read them. Times come from the caller so that they are monotonic and so
- * that tests can give their own.
+ * The generator's counts for the whole run and for the interval since the
+ * status bar last read them. Times come from the caller so that they are
+ * monotonic and so that tests can give their own.
  */
 class trafficFigures {
 public:
@@ -53,24 +57,36 @@ public:
 
     /* The run and its first interval begin. */
     void start(clock::time_point now);
-    void record(clock::duration answer, bool failed);
+    /* Generating begins with a drawn tick time; ticks are due from now on. */
+    void startTicks(clock::time_point now, clock::duration tickTime);
+    /*
+     * The tick timer fired: counts the tick, and the ticks it dropped with
+     * the commands each would have sent on average. Returns when the fired
+     * tick was due, for its commands' response times.
+     */
+    clock::time_point tickFired(clock::time_point now, double commandsPerTick);
+    void record(clock::time_point due, clock::time_point sent, clock::time_point answered, bool failed);
 
     /* The interval that ends now; the next one begins. */
     intervalFigures takeInterval(clock::time_point now);
 
-    std::uint64_t commands() const { return wholeRun.count(); }
-    std::uint64_t failures() const { return failed; }
+    std::uint64_t commands() const { return wholeRun.sends; }
+    std::uint64_t failures() const { return wholeRun.failures; }
+    std::uint64_t lateTicks() const { return wholeRun.lateTicks; }
 
     /*
      * "SkerrowDriver: run: commands=N seconds=S rate=R answer_ms_p50=A
-     * answer_ms_p99=B answer_ms_max=C failures=F", over the run until now.
+     * answer_ms_p99=B answer_ms_max=C failures=F" followed by the response
+     * times, the tick counts and both histograms, over the run until now.
      */
     std::string runLine(clock::time_point now) const;
 
 private:
-    answerTimes wholeRun;
-    answerTimes thisInterval;
-    std::uint64_t failed = 0;
+    void recordSkipped(const tickOutcome& tick, clock::time_point now, std::uint64_t commandsPerTick);
+
+    tickSchedule schedule;
+    periodFigures wholeRun;
+    periodFigures thisInterval;
     clock::time_point runStart;
     clock::time_point intervalStart;
 };

@@ -27,6 +27,12 @@ int drawInRange(int minimum, int range)
     return minimum + r % range;
 }
 
+double meanOfRange(int minimum, int range)
+{
+    const int width = range < 0 ? -range : range;
+    return width == 0 ? minimum : minimum + (width - 1) / 2.0;
+}
+
 std::string randomText(int size)
 {
     std::string text;

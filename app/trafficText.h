@@ -12,6 +12,9 @@
  */
 int drawInRange(int minimum, int range);
 
+/* The mean of what drawInRange draws for a pair, for counting what was not drawn. */
+double meanOfRange(int minimum, int range);
+
 /*
  * size printable characters, one draw each, from the space to the tilde.
  * The apostrophe would end the quoted field of the command, and the percent

@@ -1,12 +1,10 @@
 /*
  * The generator's figures left out, for bench_app_without_figures: linked
  * before the window library, these take the place of trafficFigures.cpp, so
- * the window's sends cost no clock reads and no counting. Every member the
- * window calls is here; each does nothing.
+ * the window's sends cost no clock reads, no schedule and no counting. Every
+ * member the window calls is here; each does nothing.
  */
 #include "trafficFigures.h"
-
-answerTimes::answerTimes() {}
 
 trafficFigures::clock::time_point trafficFigures::now()
 {
@@ -15,7 +13,14 @@ trafficFigures::clock::time_point trafficFigures::now()
 
 void trafficFigures::start(clock::time_point) {}
 
-void trafficFigures::record(clock::duration, bool) {}
+void trafficFigures::startTicks(clock::time_point, clock::duration) {}
+
+trafficFigures::clock::time_point trafficFigures::tickFired(clock::time_point, double)
+{
+    return {};
+}
+
+void trafficFigures::record(clock::time_point, clock::time_point, clock::time_point, bool) {}
 
 intervalFigures trafficFigures::takeInterval(clock::time_point)
 {

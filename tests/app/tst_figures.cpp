@@ -18,12 +18,15 @@ using clock_ = trafficFigures::clock;
 
 const QRegularExpression statusLayout(
     "^Device (\\d+)   Sent (\\d+)   (\\d+\\.\\d) per second   Answer p50 (-|\\d+\\.\\d{3} ms), "
-    "p99 (-|\\d+\\.\\d{3} ms)   Failed (\\d+)$");
+    "p99 (-|\\d+\\.\\d{3} ms)   Failed (\\d+)   Late (\\d+)$");
 
 const QRegularExpression runLayout(
     "^SkerrowDriver: run: commands=(\\d+) seconds=(\\d+\\.\\d{1,2}) rate=(\\d+\\.\\d{1,2}) "
     "answer_ms_p50=(\\d+\\.\\d{3}) answer_ms_p99=(\\d+\\.\\d{3}) answer_ms_max=(\\d+\\.\\d{3}) "
-    "failures=(\\d+)$");
+    "failures=(\\d+) response_ms_p50=(\\d+\\.\\d{3}) response_ms_p99=(\\d+\\.\\d{3}) "
+    "response_ms_max=(\\d+\\.\\d{3}) ticks=(\\d+) late_ticks=(\\d+) skipped_ticks=(\\d+) omitted=(\\d+) "
+    "answer_ns_min=\\d+ answer_ns_max=\\d+ answer_buckets=\\S+ "
+    "response_ns_min=\\d+ response_ns_max=\\d+ response_buckets=\\S+$");
 
 /* The nearest-rank quantile of the true values, in ms. */
 double trueQuantileMs(std::vector<std::uint64_t> values, double q)
@@ -65,7 +68,7 @@ private slots:
 
     void keepsShortTimesExactly()
     {
-        answerTimes times;
+        timeHistogram times;
         QCOMPARE(times.quantileMs(0.5), 0.0);
         for (std::uint64_t ns = 1; ns <= 100; ++ns)
             times.add(ns);
@@ -84,7 +87,7 @@ private slots:
         std::mt19937_64 random(7);
         std::lognormal_distribution<double> spread(11.0, 2.0); /* around 60 us, from ns to seconds */
         std::vector<std::uint64_t> values;
-        answerTimes times;
+        timeHistogram times;
         for (int i = 0; i < 100000; ++i) {
             values.push_back(static_cast<std::uint64_t>(spread(random)));
             times.add(values.back());
@@ -99,25 +102,94 @@ private slots:
         QCOMPARE(times.maxMs(), std::ldexp(1.0, 63) / 1e6);
     }
 
+    void encodesTheBucketsThatHoldTimesAsDistances()
+    {
+        timeHistogram times;
+        QCOMPARE(QString::fromStdString(times.encoded("answer")),
+                 QString("answer_ns_min=0 answer_ns_max=0 answer_buckets=-"));
+        for (std::uint64_t ns : {100, 1, 5, 1})
+            times.add(ns);
+        QCOMPARE(timeHistogram::bucketOf(100), std::size_t(100));
+        QCOMPARE(QString::fromStdString(times.encoded("answer")),
+                 QString("answer_ns_min=1 answer_ns_max=100 answer_buckets=1:2,4,95"));
+    }
+
     void startsANewIntervalEachTimeTheFiguresAreTaken()
     {
         trafficFigures figures;
         const clock_::time_point start{};
         figures.start(start);
-        figures.record(40us, false);
-        figures.record(60us, true);
+        figures.startTicks(start, 100ms);
+        const clock_::time_point due = figures.tickFired(start + 100ms, 2);
+        QVERIFY(due == start + 100ms);
+        figures.record(due, due + 10us, due + 50us, false);
+        figures.record(due, due + 50us, due + 60us, true); /* a failure enters no histogram */
         const intervalFigures first = figures.takeInterval(start + 500ms);
         QCOMPARE(first.commands, std::uint64_t(2));
-        QCOMPARE(first.seconds, 0.5);
-        QVERIFY(std::abs(first.answerP50Ms - 0.04) <= 0.04 * 0.016);
-        /* the largest time is kept exactly and bounds its bucket */
-        QCOMPARE(first.answerP99Ms, 0.06);
+        QCOMPARE(first.answered, std::uint64_t(1));
+        QCOMPARE(first.seconds, 0.4 + 0.1);
+        QCOMPARE(first.answerP99Ms, 0.04);
+        QVERIFY2(QString::fromStdString(first.line).contains(QRegularExpression(
+                     "^SkerrowDriver: second: utc=\\d+\\.\\d{3} seconds=0\\.50 commands=2 failures=1 ticks=1 "
+                     "late_ticks=0 skipped_ticks=0 omitted=0 answer_ns_min=40000 answer_ns_max=40000 "
+                     "answer_buckets=\\d+ response_ns_min=50000 response_ns_max=50000 response_buckets=\\d+$")),
+                 first.line.c_str());
         const intervalFigures second = figures.takeInterval(start + 1500ms);
         QCOMPARE(second.commands, std::uint64_t(0));
         QCOMPARE(second.seconds, 1.0);
         QCOMPARE(second.answerP99Ms, 0.0);
+        QVERIFY(second.line.empty());
         QCOMPARE(figures.commands(), std::uint64_t(2));
         QCOMPARE(figures.failures(), std::uint64_t(1));
+    }
+
+    /* A send that blocks for a second: the ticks behind it wait, and their wait is a response time. */
+    void showsAStallInResponseTimesAndTicksButNotInAnswerTimes()
+    {
+        trafficFigures figures;
+        const clock_::time_point start{};
+        figures.start(start);
+        figures.startTicks(start, 10ms);
+        const auto sendAt = [&](clock_::time_point fired, std::chrono::microseconds answer) {
+            const clock_::time_point due = figures.tickFired(fired, 1);
+            figures.record(due, fired, fired + answer, false);
+            return due;
+        };
+        for (int i = 1; i <= 50; ++i)
+            QVERIFY(sendAt(start + i * 10ms, i == 50 ? 1000ms : 100us) == start + i * 10ms);
+        /* tick 51 was due at 510 ms and fires only once the blocked send has its answer */
+        const clock_::time_point late = start + 1502ms;
+        QVERIFY(sendAt(late, 100us) == start + 510ms);
+        for (int i = 1; i <= 150; ++i)
+            QVERIFY(sendAt(late + i * 10ms, 100us) == late + i * 10ms);
+        QCOMPARE(figures.lateTicks(), std::uint64_t(1));
+
+        const QRegularExpressionMatch line = runLayout.match(QString::fromStdString(figures.runLine(late + 2s)));
+        QVERIFY(line.hasMatch());
+        QCOMPARE(line.captured(1), QString("201"));
+        QVERIFY2(line.captured(5).toDouble() < 0.2, qPrintable(line.captured(5))); /* answer p99 */
+        QVERIFY2(line.captured(9).toDouble() > 500, qPrintable(line.captured(9))); /* response p99 */
+        QCOMPARE(line.captured(10), QString("1000.000"));
+        QCOMPARE(line.captured(11), QString("300")); /* ticks due: 201 fired, 99 dropped */
+        QCOMPARE(line.captured(12), QString("1"));
+        QCOMPARE(line.captured(13), QString("99"));
+        QCOMPARE(line.captured(14), QString("99"));
+    }
+
+    void dropsNoTickOfATimerThatFiresEarlyOrALittleLate()
+    {
+        tickSchedule schedule;
+        const clock_::time_point start{};
+        schedule.start(start, 100ms);
+        QVERIFY(schedule.fire(start + 95ms).due == start + 95ms);
+        const tickOutcome slightlyLate = schedule.fire(start + 290ms);
+        QVERIFY(slightlyLate.due == start + 195ms && !slightlyLate.late);
+        QVERIFY(schedule.fire(start + 296ms).due == start + 295ms);
+        const tickOutcome late = schedule.fire(start + 700ms);
+        QVERIFY(late.late && late.due == start + 395ms);
+        QCOMPARE(late.skipped, std::uint64_t(3));
+        QVERIFY(late.firstSkippedDue == start + 495ms);
+        QVERIFY(!schedule.fire(start + 800ms).late);
     }
 
     void writesTheWholeRunInTheClosingLinesLayout()
@@ -127,9 +199,12 @@ private slots:
         figures.start(start);
         QCOMPARE(QString::fromStdString(figures.runLine(start)),
                  QString("SkerrowDriver: run: commands=0 seconds=0.00 rate=0.00 answer_ms_p50=0.000 "
-                         "answer_ms_p99=0.000 answer_ms_max=0.000 failures=0"));
+                         "answer_ms_p99=0.000 answer_ms_max=0.000 failures=0 response_ms_p50=0.000 "
+                         "response_ms_p99=0.000 response_ms_max=0.000 ticks=0 late_ticks=0 skipped_ticks=0 "
+                         "omitted=0 answer_ns_min=0 answer_ns_max=0 answer_buckets=- response_ns_min=0 "
+                         "response_ns_max=0 response_buckets=-"));
         for (int i = 1; i <= 100; ++i)
-            figures.record(std::chrono::microseconds(10 * i), i % 25 == 0);
+            figures.record(start, start, start + std::chrono::microseconds(10 * i), i % 25 == 0);
         figures.takeInterval(start + 1s); /* the status bar's reading leaves the run alone */
         const QRegularExpressionMatch line =
             runLayout.match(QString::fromStdString(figures.runLine(start + 8s)));
@@ -137,9 +212,10 @@ private slots:
         QCOMPARE(line.captured(1), QString("100"));
         QCOMPARE(line.captured(2), QString("8.00"));
         QCOMPARE(line.captured(3), QString("12.50"));
-        QVERIFY(std::abs(line.captured(4).toDouble() - 0.5) <= 0.5 * 0.016);
+        /* the failed sends (every 25th) enter no answer time */
+        QVERIFY(std::abs(line.captured(4).toDouble() - 0.49) <= 0.49 * 0.016);
         QVERIFY(std::abs(line.captured(5).toDouble() - 0.99) <= 0.99 * 0.016);
-        QCOMPARE(line.captured(6), QString("1.000"));
+        QCOMPARE(line.captured(6), QString("0.990"));
         QCOMPARE(line.captured(7), QString("4"));
     }
 
@@ -149,11 +225,11 @@ private slots:
         skerrowDriver window;
         QLabel* label = figuresLabelOf(window);
         QVERIFY(label);
-        QCOMPARE(label->text(), QString("Device 12   Sent 0   0.0 per second   Answer p50 -, p99 -   Failed 0"));
+        QCOMPARE(label->text(), QString("Device 12   Sent 0   0.0 per second   Answer p50 -, p99 -   Failed 0   Late 0"));
         tick(window, 3);
         recordedDriver().commandAnswer = 0;
         tick(window, 2);
-        QCOMPARE(label->text(), QString("Device 12   Sent 0   0.0 per second   Answer p50 -, p99 -   Failed 0"));
+        QCOMPARE(label->text(), QString("Device 12   Sent 0   0.0 per second   Answer p50 -, p99 -   Failed 0   Late 0"));
 
         QTRY_VERIFY_WITH_TIMEOUT(label->text().contains("Sent 35 "), 10000);
         QRegularExpressionMatch status = statusLayout.match(label->text());
@@ -166,7 +242,7 @@ private slots:
 
         /* a second without sends: no rate, no answer times, the totals stay */
         QTRY_VERIFY_WITH_TIMEOUT(label->text().contains(" 0.0 per second"), 10000);
-        QCOMPARE(label->text(), QString("Device 12   Sent 35   0.0 per second   Answer p50 -, p99 -   Failed 14"));
+        QCOMPARE(label->text(), QString("Device 12   Sent 35   0.0 per second   Answer p50 -, p99 -   Failed 14   Late 0"));
     }
 
     void writesTheClosingLineOnceWithTheDriversCounts()
