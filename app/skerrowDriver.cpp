@@ -347,13 +347,21 @@ void skerrowDriver::showFigures()
         OutputDebugStringA(last.line.c_str());
 }
 
-/* Only a window that registered has run; the line is written once. */
+/*
+ * Only a window that registered has run; the line is written once. The part
+ * of a second since the last second's line gets a line of its own first, so
+ * that the seconds' lines add up to the run's.
+ */
 void skerrowDriver::reportRun()
 {
     if (figuresLabel == nullptr || runReported)
         return;
     runReported = true;
-    OutputDebugStringA(figures.runLine(trafficFigures::now()).c_str());
+    const auto now = trafficFigures::now();
+    const intervalFigures last = figures.takeInterval(now);
+    if (!last.line.empty())
+        OutputDebugStringA(last.line.c_str());
+    OutputDebugStringA(figures.runLine(now).c_str());
 }
 
 void skerrowDriver::updateSlotValues()

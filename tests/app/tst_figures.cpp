@@ -51,6 +51,17 @@ void tick(skerrowDriver& window, int count)
     }
 }
 
+/* A key's values summed over the seconds' lines: what a runner pooling them sees. */
+std::uint64_t secondsSum(const debugCapture& debug, const QString& key)
+{
+    const QRegularExpression field(" " + key + "=(\\d+)");
+    std::uint64_t sum = 0;
+    for (const std::string& line : debug.lines)
+        if (line.rfind("SkerrowDriver: second:", 0) == 0)
+            sum += field.match(QString::fromStdString(line)).captured(1).toULongLong();
+    return sum;
+}
+
 std::vector<std::string> runLines(const debugCapture& debug)
 {
     std::vector<std::string> lines;
@@ -265,6 +276,8 @@ private slots:
         QVERIFY2(line.hasMatch(), lines[0].c_str());
         QCOMPARE(line.captured(1).toULongLong(), recordedDriver().commands.size());
         QCOMPARE(line.captured(7), QString("4"));
+        QCOMPARE(secondsSum(debug, "commands"), line.captured(1).toULongLong());
+        QCOMPARE(secondsSum(debug, "ticks"), line.captured(11).toULongLong());
     }
 
     void writesTheClosingLineOfAWindowThatGoesUnclosed()
