@@ -202,5 +202,7 @@ void kivStandin::commandStatus()
         hubSay("driver " + std::to_string(driver.device) + " " +
                std::to_string(reinterpret_cast<std::uintptr_t>(driver.window)) + " " + std::to_string(driver.mode) +
                " " + std::to_string(driver.state));
+    hubSay("counts messages=" + std::to_string(m_traffic.total().messages) + " malformed=" +
+           std::to_string(m_traffic.malformed()) + " bad_frames=" + std::to_string(m_traffic.badFrames()));
     hubSay("ok status " + std::to_string(drivers.size()));
 }

@@ -169,9 +169,10 @@ Options:
                        (control characters inside a text are written as '?')
   --series FILE        write commands and bytes per device and second as CSV: the header
                        "second,device,commands,bytes", then, once each second of the run
-                       has passed, one row per device seen so far (zeros included),
-                       appended and flushed; seconds count from 1 at the hub's start, and
-                       the last, partial second is written on exit
+                       has passed, one row per device that sent anything in it (a device
+                       with nothing in a second has no row), appended and flushed; seconds
+                       count from 1 at the hub's start, and the last, partial second is
+                       written on exit, so the rows add up to the summary's "devices"
   --quiet              no live status line
   --ready FILE         write the hub window's handle (decimal) to FILE once the window
                        exists and the loop runs
@@ -190,7 +191,9 @@ Commands on standard input, one per line; each prints one line starting with
   ask DEVICE MSG              send MSG (2179, 2180, 2181 or 2190) and print
                               "answer DEVICE MSG VALUE" before the ok line
   close                       announce closing (2175) to every driver now
-  status                      one line per driver: "driver DEVICE WINDOW MODE STATE"
+  status                      one line per driver: "driver DEVICE WINDOW MODE STATE",
+                              then "counts messages=M malformed=N bad_frames=B" (the
+                              totals so far, as in the summary)
   quit                        exit at once (the summary is still written)
 Replies: "ok ns DEVICE RESULT", "ok text DEVICE RESULT" (RESULT is the relay reply,
 or "none" when the driver took the request without replying), "ok db DEVICE",
@@ -215,16 +218,19 @@ the text), in messages and bytes (characters of the text, without its
 terminator). Each IR text must read "IR DEVICE SLOT 'TEXT' 0" with a registered
 device and no apostrophe or percent sign inside TEXT; others count as malformed.
 
-Summary JSON keys: "messages", "bytes", "seconds", "rate" (messages per second),
+Summary JSON keys: "messages", "bytes", "seconds", "started_utc" (Unix seconds, to
+the millisecond, when the run began: its second 0), "rate" (messages per second),
 "byte_rate", "malformed", "bad_frames" (relay or telmif32 frames refused), "values"
 (device values taken: 49244, 49860),
 "slot_min", "slot_max", "size_min", "size_max" (of well-formed IR texts; null
 when there were none), "words" (object: word -> {"messages", "bytes"}),
 "devices" (object: device -> {"messages", "bytes"}; "unknown" when field 1 is
-no device number from 1 to the device limit), "series" (object: "seconds" ->
-N, the seconds begun since the hub started; "devices" -> device ->
-{"commands": [N numbers], "bytes": [N numbers]}, one per second, each array
-summing to the device's figure in "devices"),
-"drivers" (drivers still registered at exit).
+no device number from 1 to the device limit), "malformed_devices" (object:
+device -> malformed IR texts, for every key of "devices"), "registrations" (list
+of every registration asked for, in order: {"device", "window" (the handle as a
+number), "mode" (1 or 2), "reply" (as answered; 1, 2 and 3 refuse), "time"
+(seconds since the run began)}; the first 10000 only), "registrations_dropped"
+(registrations beyond those), "drivers" (drivers still registered at exit).
+The figures per second are in the --series file only.
 )";
 }

@@ -1,7 +1,18 @@
 #include "hubSeries.h"
 
-#include <cmath>
-#include <sstream>
+#include <algorithm>
+#include <charconv>
+
+namespace {
+
+void appendNumber(std::string& out, std::uint64_t value)
+{
+    char digits[24];
+    const auto written = std::to_chars(digits, digits + sizeof digits, value);
+    out.append(digits, written.ptr);
+}
+
+} // namespace
 
 hubSeries::deviceCounts& hubSeries::device(std::string_view key)
 {
@@ -13,53 +24,50 @@ hubSeries::deviceCounts& hubSeries::device(std::string_view key)
 
 void hubSeries::add(deviceCounts& counts, std::size_t bytes, std::size_t second)
 {
-    if (counts.size() <= second)
-        counts.resize(second + 1);
-    ++counts[second].commands;
-    counts[second].bytes += bytes;
-    if (second + 1 > m_counted)
-        m_counted = second + 1;
+    second = std::max(second, m_taken);
+    if (counts.empty() || counts.back().second < second)
+        counts.push_back({second, 0, 0});
+    ++counts.back().commands;
+    counts.back().bytes += bytes;
 }
 
-std::size_t hubSeries::secondsFor(double elapsedSeconds) const
+std::string hubSeries::takeCsvRows(std::size_t before)
 {
-    std::size_t begun = 1;
-    if (elapsedSeconds > 1)
-        begun = static_cast<std::size_t>(std::ceil(elapsedSeconds));
-    return begun > m_counted ? begun : m_counted;
-}
-
-hubSeries::count hubSeries::at(const deviceCounts& counts, std::size_t second)
-{
-    return second < counts.size() ? counts[second] : count{};
-}
-
-std::string hubSeries::json(std::size_t seconds) const
-{
-    std::ostringstream out;
-    out << "{\"seconds\":" << seconds << ",\"devices\":{";
-    const char* comma = "";
-    for (const auto& [device, counts] : m_devices) {
-        out << comma << '"' << device << "\":{\"commands\":[";
-        for (std::size_t s = 0; s < seconds; ++s)
-            out << (s ? "," : "") << at(counts, s).commands;
-        out << "],\"bytes\":[";
-        for (std::size_t s = 0; s < seconds; ++s)
-            out << (s ? "," : "") << at(counts, s).bytes;
-        out << "]}";
-        comma = ",";
-    }
-    out << "}}";
-    return out.str();
-}
-
-std::string hubSeries::csvRows(std::size_t from, std::size_t to) const
-{
-    std::ostringstream out;
-    for (std::size_t s = from; s < to; ++s)
-        for (const auto& [device, counts] : m_devices) {
-            const count c = at(counts, s);
-            out << s + 1 << ',' << device << ',' << c.commands << ',' << c.bytes << '\n';
+    struct row {
+        const std::string* device;
+        secondCounts counts;
+    };
+    std::vector<row> rows;
+    for (const auto& [device, counts] : m_devices)
+        for (const secondCounts& counted : counts) {
+            if (counted.second >= before)
+                break;
+            rows.push_back({&device, counted});
         }
-    return out.str();
+    // Gathered device by device, written second by second, devices in key order within each.
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const row& a, const row& b) { return a.counts.second < b.counts.second; });
+    std::string out;
+    for (const row& r : rows) {
+        appendNumber(out, r.counts.second + 1);
+        out += ',';
+        out += *r.device;
+        out += ',';
+        appendNumber(out, r.counts.commands);
+        out += ',';
+        appendNumber(out, r.counts.bytes);
+        out += '\n';
+    }
+    dropSeconds(before);
+    return out;
+}
+
+void hubSeries::dropSeconds(std::size_t before)
+{
+    for (auto& [device, counts] : m_devices) {
+        const auto kept = std::find_if(counts.begin(), counts.end(),
+                                       [before](const secondCounts& counted) { return counted.second >= before; });
+        counts.erase(counts.begin(), kept);
+    }
+    m_taken = std::max(m_taken, before);
 }

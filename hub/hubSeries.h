@@ -1,5 +1,7 @@
 // Commands and bytes per device and second of the hub's run: how the load
-// went over time, where the summary's totals only say how much came.
+// went over time, where the summary's totals only say how much came. Only
+// the seconds not yet taken are kept, so a run of any length holds a few
+// seconds per device at most.
 #ifndef HUB_SERIES_H
 #define HUB_SERIES_H
 
@@ -11,39 +13,39 @@
 #include <vector>
 
 class hubSeries {
-    struct count {
+    struct secondCounts {
+        std::size_t second = 0;
         std::uint64_t commands = 0;
         std::uint64_t bytes = 0;
     };
 
 public:
-    using deviceCounts = std::vector<count>;
+    // A device's seconds with counts that have not been taken, oldest first.
+    // Taking them keeps the vector's room, so counting the next second
+    // allocates nothing.
+    using deviceCounts = std::vector<secondCounts>;
 
     // The counts of a device (the summary's device key), made empty on first
-    // use; they stay where they are as other devices are added.
+    // use; they stay where they are as other devices are added and as
+    // seconds are taken.
     deviceCounts& device(std::string_view key);
-    // Counts one text of that many bytes in a second of the run, 0 being the first.
+    // Counts one text of that many bytes in a second of the run, 0 being the
+    // first. A second already taken is past writing: its count goes to the
+    // first second still kept, so that the rows still add up to the totals.
     void add(deviceCounts& counts, std::size_t bytes, std::size_t second);
     void add(std::string_view key, std::size_t bytes, std::size_t second) { add(device(key), bytes, second); }
 
-    // The seconds a run of that length covers: every second begun (at least
-    // the first) and every second that has counts.
-    std::size_t secondsFor(double elapsedSeconds) const;
-
-    // {"seconds":N,"devices":{DEVICE:{"commands":[...],"bytes":[...]}}},
-    // N numbers per array, zeros included.
-    std::string json(std::size_t seconds) const;
-
-    // CSV rows "second,device,commands,bytes" of the seconds from..to-1 (the
-    // column counts from 1), one per device seen so far.
-    std::string csvRows(std::size_t from, std::size_t to) const;
+    // CSV rows "second,device,commands,bytes" of the seconds before `before`
+    // (the column counts from 1), one per device with counts in that second;
+    // those seconds are forgotten.
+    std::string takeCsvRows(std::size_t before);
+    // The same seconds forgotten without making their rows.
+    void dropSeconds(std::size_t before);
     static const char* csvHeader() { return "second,device,commands,bytes\n"; }
 
 private:
-    static count at(const deviceCounts& counts, std::size_t second);
-
     std::map<std::string, deviceCounts, std::less<>> m_devices;
-    std::size_t m_counted = 0; // one past the latest second with counts
+    std::size_t m_taken = 0; // seconds before this one have been taken
 };
 
 #endif

@@ -55,11 +55,12 @@ std::string_view commandWord(std::string_view text)
     return "other";
 }
 
-hubCount& countFor(hubCounts& counts, std::string_view key)
+template <typename Counts>
+typename Counts::mapped_type& countFor(Counts& counts, std::string_view key)
 {
     auto found = counts.find(key);
     if (found == counts.end())
-        found = counts.emplace(std::string(key), hubCount()).first;
+        found = counts.emplace(std::string(key), typename Counts::mapped_type()).first;
     return found->second;
 }
 
@@ -87,7 +88,8 @@ double perSecond(std::uint64_t count, double seconds)
     return seconds > 0 ? static_cast<double>(count) / seconds : 0.0;
 }
 
-void countsJson(std::ostringstream& out, const hubCounts& counts)
+template <typename Counts>
+void countsJson(std::ostringstream& out, const Counts& counts)
 {
     out << '{';
     const char* comma = "";
@@ -97,6 +99,29 @@ void countsJson(std::ostringstream& out, const hubCounts& counts)
         comma = ",";
     }
     out << '}';
+}
+
+void malformedJson(std::ostringstream& out, const hubDeviceCounts& devices)
+{
+    out << '{';
+    const char* comma = "";
+    for (const auto& [key, count] : devices) {
+        out << comma << '"' << key << "\":" << count.malformed;
+        comma = ",";
+    }
+    out << '}';
+}
+
+void registrationsJson(std::ostringstream& out, const std::vector<hubRegistration>& registrations)
+{
+    out << '[';
+    const char* comma = "";
+    for (const hubRegistration& r : registrations) {
+        out << comma << "{\"device\":" << r.device << ",\"window\":" << r.window << ",\"mode\":" << r.mode
+            << ",\"reply\":" << r.reply << ",\"time\":" << fixed(r.seconds) << '}';
+        comma = ",";
+    }
+    out << ']';
 }
 
 } // namespace
@@ -154,6 +179,7 @@ void hubTraffic::count(const judgement& judged, std::size_t second)
     countKeys(judged.word, judged.device, judged.bytes, second);
     if (!judged.wellFormed) {
         ++m_malformed;
+        ++m_last.deviceCount->malformed;
     } else if (judged.word == "IR") {
         m_slots.see(judged.slot);
         m_sizes.see(static_cast<long>(judged.irTextBytes));
@@ -177,6 +203,14 @@ void hubTraffic::countKeys(std::string_view word, unsigned long device, std::siz
     m_series.add(*m_last.series, bytes, second);
 }
 
+void hubTraffic::recordRegistration(const hubRegistration& registration)
+{
+    if (m_registrations.size() < registrationsKept)
+        m_registrations.push_back(registration);
+    else
+        ++m_registrationsDropped;
+}
+
 std::string hubTraffic::summaryText(double seconds) const
 {
     std::ostringstream out;
@@ -197,11 +231,12 @@ std::string hubTraffic::summaryText(double seconds) const
     return out.str();
 }
 
-std::string hubTraffic::summaryJson(double seconds, std::size_t drivers) const
+std::string hubTraffic::summaryJson(double seconds, std::size_t drivers, double startedUtc) const
 {
     std::ostringstream out;
     out << "{\"messages\":" << m_total.messages << ",\"bytes\":" << m_total.bytes
-        << ",\"seconds\":" << fixed(seconds) << ",\"rate\":" << fixed(perSecond(m_total.messages, seconds))
+        << ",\"seconds\":" << fixed(seconds) << ",\"started_utc\":" << fixed(startedUtc)
+        << ",\"rate\":" << fixed(perSecond(m_total.messages, seconds))
         << ",\"byte_rate\":" << fixed(perSecond(m_total.bytes, seconds)) << ",\"malformed\":" << m_malformed
         << ",\"bad_frames\":" << m_badFrames << ",\"values\":" << m_values << ",\"slot_min\":" << rangeJson(m_slots.min)
         << ",\"slot_max\":" << rangeJson(m_slots.max) << ",\"size_min\":" << rangeJson(m_sizes.min)
@@ -209,6 +244,10 @@ std::string hubTraffic::summaryJson(double seconds, std::size_t drivers) const
     countsJson(out, m_words);
     out << ",\"devices\":";
     countsJson(out, m_devices);
-    out << ",\"series\":" << m_series.json(m_series.secondsFor(seconds)) << ",\"drivers\":" << drivers << "}\n";
+    out << ",\"malformed_devices\":";
+    malformedJson(out, m_devices);
+    out << ",\"registrations\":";
+    registrationsJson(out, m_registrations);
+    out << ",\"registrations_dropped\":" << m_registrationsDropped << ",\"drivers\":" << drivers << "}\n";
     return out.str();
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 struct irFields {
     long device = 0;
@@ -31,8 +32,22 @@ struct hubCount {
     }
 };
 
-// Keyed by word or device; looked up by view, without a copy of the key.
+// Keyed by word; looked up by view, without a copy of the key.
 using hubCounts = std::map<std::string, hubCount, std::less<>>;
+
+struct hubDeviceCount : hubCount {
+    std::uint64_t malformed = 0; // malformed IR texts among them
+};
+using hubDeviceCounts = std::map<std::string, hubDeviceCount, std::less<>>;
+
+// One registration as it was asked for and answered, refusals included.
+struct hubRegistration {
+    unsigned long device = 0;
+    std::uintptr_t window = 0;
+    int mode = 0;
+    long reply = 0;
+    double seconds = 0; // since the hub's start
+};
 
 struct hubRange {
     std::optional<long> min;
@@ -80,15 +95,21 @@ public:
     }
     void recordBadFrame() { ++m_badFrames; }
     void recordValue() { ++m_values; }
+    // Only the first registrationsKept are kept, the rest counted, so that a
+    // peer registering in a loop cannot grow the hub without bound.
+    void recordRegistration(const hubRegistration& registration);
+    static constexpr std::size_t registrationsKept = 10000;
 
     const hubCount& total() const { return m_total; }
     std::uint64_t malformed() const { return m_malformed; }
     std::uint64_t badFrames() const { return m_badFrames; }
     const hubCounts& words() const { return m_words; }
-    const hubSeries& series() const { return m_series; }
+    // The hub takes the seconds that have passed from it.
+    hubSeries& series() { return m_series; }
 
     std::string summaryText(double seconds) const;
-    std::string summaryJson(double seconds, std::size_t drivers) const;
+    // startedUtc: Unix seconds when the run began.
+    std::string summaryJson(double seconds, std::size_t drivers, double startedUtc) const;
 
 private:
     unsigned long deviceNumber(std::string_view text) const;
@@ -98,7 +119,7 @@ private:
     unsigned long m_deviceLimit;
     hubCount m_total;
     hubCounts m_words;
-    hubCounts m_devices;
+    hubDeviceCounts m_devices;
     hubSeries m_series;
     // Where the last text was counted: a driver sends its commands in
     // bursts, and each burst's texts share their word and device.
@@ -106,7 +127,7 @@ private:
         std::string_view word;
         unsigned long device = 0;
         hubCount* wordCount = nullptr;
-        hubCount* deviceCount = nullptr;
+        hubDeviceCount* deviceCount = nullptr;
         hubSeries::deviceCounts* series = nullptr;
     } m_last;
     hubRange m_slots;
@@ -114,6 +135,8 @@ private:
     std::uint64_t m_malformed = 0;
     std::uint64_t m_badFrames = 0;
     std::uint64_t m_values = 0;
+    std::vector<hubRegistration> m_registrations;
+    std::uint64_t m_registrationsDropped = 0;
 };
 
 #endif

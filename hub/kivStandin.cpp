@@ -2,6 +2,7 @@
 
 #include "telmifFrame.h"
 
+#include <chrono>
 #include <cstring>
 #include <fstream>
 
@@ -87,6 +88,11 @@ LRESULT CALLBACK hubWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     return hub->handleMessage(message, wParam, lParam);
 }
 
+double unixSeconds()
+{
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
 bool writeFileAtomically(const std::string& path, const std::string& text)
 {
     const std::string temporary = path + ".part";
@@ -110,9 +116,17 @@ void hubSay(const std::string& line)
 
 // The run is counted from here until start() begins it anew, so that a
 // second of the run is never taken from the machine's uptime.
-kivStandin::kivStandin(const hubOptions& options)
-    : m_options(options), m_traffic(options.deviceLimit), m_startTick(GetTickCount())
+kivStandin::kivStandin(const hubOptions& options) : m_options(options), m_traffic(options.deviceLimit)
 {
+    startClock();
+}
+
+// Unix time is read together with the tick count, so that "started_utc"
+// and the run's seconds count from the same instant.
+void kivStandin::startClock()
+{
+    m_startTick = GetTickCount();
+    m_startedUtc = unixSeconds();
 }
 
 kivStandin::~kivStandin()
@@ -153,7 +167,7 @@ bool kivStandin::start()
                      static_cast<unsigned long>(GetLastError()));
         return false;
     }
-    m_startTick = GetTickCount();
+    startClock();
     m_lastStatusTick = m_startTick;
     m_lastSweepTick = m_startTick;
     if (!m_options.readyFile.empty() && !writeFileAtomically(m_options.readyFile, handleText(m_window) + "\n")) {
@@ -275,6 +289,7 @@ LRESULT kivStandin::onRegister(HWND window, LPARAM lParam, int mode)
     const long reply = registrationReply(window, device);
     if (!isRefusal(reply))
         m_drivers.add({device, window, mode, 2});
+    m_traffic.recordRegistration({device, reinterpret_cast<std::uintptr_t>(window), mode, reply, elapsedSeconds()});
     logEvent("register device " + std::to_string(device) + " mode " + std::to_string(mode) + " window " +
              handleText(window) + ": reply " + std::to_string(reply));
     // Inside the registration, so that the driver hears the goodbye before it has its answer.
@@ -493,19 +508,23 @@ std::size_t kivStandin::secondOfRun() const
     return (GetTickCount() - m_startTick) / 1000;
 }
 
-// Flushed per second, so that a run that is killed keeps what it had.
+// Flushed per second, so that a run that is killed keeps what it had. The
+// seconds are taken even without a file, so that the hub keeps none of them.
 void kivStandin::writeSeries(std::size_t seconds)
 {
-    if (m_series == nullptr || seconds <= m_seriesWritten)
+    if (seconds <= m_seriesTaken)
         return;
-    const std::string rows = m_traffic.series().csvRows(m_seriesWritten, seconds);
+    m_seriesTaken = seconds;
+    if (m_series == nullptr) {
+        m_traffic.series().dropSeconds(seconds);
+        return;
+    }
+    const std::string rows = m_traffic.series().takeCsvRows(seconds);
     if (std::fwrite(rows.data(), 1, rows.size(), m_series) != rows.size() || std::fflush(m_series) != 0) {
         std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.seriesFile.c_str());
         std::fclose(m_series);
         m_series = nullptr;
-        return;
     }
-    m_seriesWritten = seconds;
 }
 
 void kivStandin::logEvent(const std::string& text)
@@ -522,10 +541,10 @@ void kivStandin::writeSummary()
 {
     const double seconds = elapsedSeconds();
     // The partial last second as well, so that the file's rows add up to the summary.
-    writeSeries(m_traffic.series().secondsFor(seconds));
+    writeSeries(secondOfRun() + 1);
     std::fputs(m_traffic.summaryText(seconds).c_str(), stdout);
     std::fflush(stdout);
     if (!m_options.summaryFile.empty() &&
-        !writeFileAtomically(m_options.summaryFile, m_traffic.summaryJson(seconds, m_drivers.size())))
+        !writeFileAtomically(m_options.summaryFile, m_traffic.summaryJson(seconds, m_drivers.size(), m_startedUtc)))
         std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.summaryFile.c_str());
 }

@@ -79,6 +79,7 @@ private:
     void showStatus();
     void capture(std::string_view text);
     void writeSeries(std::size_t seconds);
+    void startClock();
     std::size_t secondOfRun() const;
     void logEvent(const std::string& text);
     double elapsedSeconds() const;
@@ -90,8 +91,9 @@ private:
     relayExchange* m_exchange = nullptr;
     std::FILE* m_capture = nullptr;
     std::FILE* m_series = nullptr;
-    std::size_t m_seriesWritten = 0; // seconds whose rows are in the series file
+    std::size_t m_seriesTaken = 0; // seconds taken from the series: written, or dropped without a file
     DWORD m_startTick = 0;
+    double m_startedUtc = 0; // Unix seconds at m_startTick
     DWORD m_lastStatusTick = 0;
     DWORD m_lastSweepTick = 0;
     hubCount m_lastStatusCount;

@@ -133,6 +133,25 @@ TEST_F(KivStandIn, RegistrationAnswersByTheRules)
               textList({"driver 5 " + window(first) + " 1 2", "driver 100 " + window(second) + " 2 2"}));
 }
 
+TEST_F(KivStandIn, SummaryListsEveryRegistrationInOrderWithItsReply)
+{
+    startHub({"--devices", "100", "--summary", summaryPath()});
+    testDriverWindow first;
+    testDriverWindow second;
+    ASSERT_EQ(first.registerAt(hub->window(), 5, 1), 0);
+    ASSERT_EQ(second.registerAt(hub->window(), 5, 2), 2);
+    ASSERT_EQ(second.registerAt(hub->window(), 101, 2), 1);
+    const std::string json = quitWithSummary();
+    auto at = json.find("\"registrations\":[");
+    for (const std::string& entry : {"{\"device\":5,\"window\":" + window(first) + ",\"mode\":1,\"reply\":0,\"time\":",
+                                     "{\"device\":5,\"window\":" + window(second) + ",\"mode\":2,\"reply\":2,\"time\":",
+                                     "{\"device\":101,\"window\":" + window(second) + ",\"mode\":2,\"reply\":1,"}) {
+        at = json.find(entry, at);
+        ASSERT_NE(at, std::string::npos) << entry << " in order in " << json;
+    }
+    EXPECT_EQ(jsonNumber(json, "registrations_dropped"), 0);
+}
+
 TEST_F(KivStandIn, RegistersDevicesEitherSideOf32767InModeTwo)
 {
     startHub({"--devices", "40000"});
@@ -303,10 +322,26 @@ TEST_F(KivStandIn, CountsAndChecksCommandTextsOfBothCarriers)
     EXPECT_EQ(jsonNumber(json, "size_max"), 8);
     EXPECT_NE(json.find("\"IR\":{\"messages\":6,"), std::string::npos) << json;
     EXPECT_NE(json.find("\"NS\":{\"messages\":1,\"bytes\":17}"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"malformed_devices\":{\"3\":2,\"8\":1}"), std::string::npos) << json;
     const std::string capture = readWholeFile(desktop.file("capture.txt"));
     EXPECT_EQ(capture.substr(0, texts[0].size() + texts[1].size() + 2), texts[0] + "\n" + texts[1] + "\n");
     EXPECT_NE(capture.find("IR 3 6 '100%' 0\n"), std::string::npos);
     EXPECT_NE(hub->waitForLine("kivstandin summary"), "");
+}
+
+TEST_F(KivStandIn, StatusGivesTheCountsSoFarAfterItsDrivers)
+{
+    startHub();
+    testDriverWindow driver;
+    ASSERT_EQ(driver.registerAt(hub->window(), 3, 1), 0);
+    EXPECT_EQ(driver.relayText(hub->window(), 2187, "IR 3 1 'a' 0"), 1);
+    EXPECT_EQ(sendByTelmif(hub->window(), "IR 3 1 'a'b' 0"), 0);
+    EXPECT_EQ(sendFrame(driver, hub->window(), 2184u << 16, std::vector<char>(16, '\0')), 0);
+    const auto before = static_cast<std::ptrdiff_t>(hub->lines().size());
+    EXPECT_EQ(hub->command("status"), "ok status 1");
+    EXPECT_EQ(textList(hub->lines().begin() + before, hub->lines().end()),
+              textList({"driver 3 " + window(driver) + " 1 2", "counts messages=2 malformed=1 bad_frames=1",
+                        "ok status 1"}));
 }
 
 TEST_F(KivStandIn, CountsAndIgnoresHostileFrames)
@@ -473,7 +508,8 @@ TEST_F(KivStandIn, HelpListsTheOptionsAndCommands)
     for (const std::string& line : help.lines())
         text += line + "\n";
     for (const char* expected :
-         {"--devices N", "--register-reply", "--close-on-register", "--summary FILE", "db32 DEVICE", "\"slot_min\""})
+         {"--devices N", "--register-reply", "--close-on-register", "--summary FILE", "db32 DEVICE", "\"slot_min\"",
+          "\"registrations\"", "\"malformed_devices\"", "counts messages=M"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected;
 }
 

@@ -1,49 +1,37 @@
-// The hub's time series: per device and second, in the JSON summary and in
-// the CSV file written as the run goes, both adding up to the totals.
+// The hub's time series: per device and second, in the CSV file written as
+// the run goes, adding up to the summary's totals, and kept only until then.
 #include "hubHarness.h"
 #include "hubSeries.h"
-#include "hubTraffic.h"
 #include "kivStandin.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <sstream>
 
 namespace {
 
-// The numbers of the array that follows label, searched from the "series" key on.
-std::vector<long long> seriesArray(const std::string& json, const std::string& label)
+double jsonFloat(const std::string& json, const std::string& key)
 {
-    std::vector<long long> numbers;
-    const auto series = json.find("\"series\":");
-    const auto at = series == std::string::npos ? series : json.find(label + "[", series);
+    const std::string label = "\"" + key + "\":";
+    const auto at = json.find(label);
     if (at == std::string::npos) {
-        ADD_FAILURE() << "no " << label << " in the series of " << json;
-        return numbers;
+        ADD_FAILURE() << "no " << key << " in " << json;
+        return -1;
     }
-    const char* p = json.c_str() + at + label.size() + 1;
-    while (*p != ']' && *p != '\0') {
-        char* end = nullptr;
-        numbers.push_back(std::strtoll(p, &end, 10));
-        p = *end == ',' ? end + 1 : end;
-    }
-    return numbers;
+    return std::strtod(json.c_str() + at + label.size(), nullptr);
 }
 
-long long sum(const std::vector<long long>& numbers)
+double unixNow()
 {
-    long long total = 0;
-    for (long long n : numbers)
-        total += n;
-    return total;
+    return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }
 
 struct csvTotals {
     std::map<std::string, long long> commands, bytes;
-    std::map<std::string, long long> rows;
-    long long lastSecond = 0;
+    long long emptyRows = 0;
 };
 
 csvTotals readSeriesCsv(const std::string& text)
@@ -62,27 +50,34 @@ csvTotals readSeriesCsv(const std::string& text)
         std::getline(fields, bytes, ',');
         totals.commands[device] += std::atoll(commands.c_str());
         totals.bytes[device] += std::atoll(bytes.c_str());
-        ++totals.rows[device];
-        totals.lastSecond = std::atoll(second.c_str());
+        totals.emptyRows += commands == "0";
     }
     return totals;
 }
 
-TEST(HubSeries, CountsPerSecondWithZerosAndCoversEverySecondBegun)
+TEST(HubSeries, GivesRowsOfDevicesWithCountsSecondBySecondAndForgetsThemOnceTaken)
 {
     hubSeries series;
-    EXPECT_EQ(series.secondsFor(0.0), 1u) << "the first second begins with the hub";
-    EXPECT_EQ(series.json(1), "{\"seconds\":1,\"devices\":{}}");
     series.add("3", 10, 0);
     series.add("3", 5, 2);
     series.add("7", 1, 1);
-    EXPECT_EQ(series.secondsFor(0.5), 3u) << "every second with counts";
-    EXPECT_EQ(series.secondsFor(2.001), 3u);
-    EXPECT_EQ(series.secondsFor(3.5), 4u);
-    EXPECT_EQ(series.json(3),
-              "{\"seconds\":3,\"devices\":{\"3\":{\"commands\":[1,0,1],\"bytes\":[10,0,5]},"
-              "\"7\":{\"commands\":[0,1,0],\"bytes\":[0,1,0]}}}");
-    EXPECT_EQ(series.csvRows(1, 3), "2,3,0,0\n2,7,1,1\n3,3,1,5\n3,7,0,0\n");
+    series.add("7", 2, 1);
+    EXPECT_EQ(series.takeCsvRows(3), "1,3,1,10\n2,7,2,3\n3,3,1,5\n");
+    EXPECT_EQ(series.takeCsvRows(3), "") << "taken seconds are not kept";
+    series.add("7", 4, 3);
+    series.add("3", 6, 4);
+    EXPECT_EQ(series.takeCsvRows(4), "4,7,1,4\n") << "a second not yet passed stays";
+    series.dropSeconds(5);
+    EXPECT_EQ(series.takeCsvRows(9), "") << "dropped without rows";
+}
+
+TEST(HubSeries, CountsTextsOfASecondAlreadyTakenInTheFirstSecondStillKept)
+{
+    hubSeries series;
+    series.add("3", 1, 0);
+    EXPECT_EQ(series.takeCsvRows(2), "1,3,1,1\n");
+    series.add("3", 7, 1);
+    EXPECT_EQ(series.takeCsvRows(3), "3,3,1,7\n");
 }
 
 TEST(HubSeries, SummaryAndFileAddUpToTheTotalsOverSeveralSeconds)
@@ -106,21 +101,19 @@ TEST(HubSeries, SummaryAndFileAddUpToTheTotalsOverSeveralSeconds)
     ASSERT_EQ(hub.waitForExit(), 0);
 
     const std::string json = readWholeFile(summaryPath);
-    EXPECT_EQ(sum(seriesArray(json, "\"3\":{\"commands\":")), 9);
-    EXPECT_EQ(sum(seriesArray(json, "\"bytes\":")), 5 * 14 + 4 * 17) << "device 3's bytes come first";
-    EXPECT_EQ(sum(seriesArray(json, "\"4\":{\"commands\":")), 4);
-    EXPECT_NE(json.find("\"3\":{\"messages\":9,\"bytes\":138}"), std::string::npos) << json;
-    const auto seconds = seriesArray(json, "\"3\":{\"commands\":").size();
-    EXPECT_GE(seconds, 2u);
-    EXPECT_NE(json.find("\"series\":{\"seconds\":" + std::to_string(seconds) + ","), std::string::npos) << json;
+    EXPECT_NE(json.find("\"devices\":{\"3\":{\"messages\":9,\"bytes\":138},\"4\":{\"messages\":4,\"bytes\":48}}"),
+              std::string::npos)
+        << json;
+    EXPECT_EQ(json.find("\"series\""), std::string::npos) << "the figures per second are in the file only";
 
-    const csvTotals csv = readSeriesCsv(readWholeFile(seriesPath));
+    const std::string file = readWholeFile(seriesPath);
+    const csvTotals csv = readSeriesCsv(file);
     EXPECT_EQ(csv.commands.at("3"), 9);
-    EXPECT_EQ(csv.bytes.at("3"), 138);
+    EXPECT_EQ(csv.bytes.at("3"), 138) << "the partial last second is written on exit";
     EXPECT_EQ(csv.commands.at("4"), 4);
     EXPECT_EQ(csv.bytes.at("4"), 4 * 12);
-    EXPECT_EQ(csv.lastSecond, static_cast<long long>(seconds)) << "the partial last second is written on exit";
-    EXPECT_EQ(csv.rows.at("3"), static_cast<long long>(seconds));
+    EXPECT_EQ(csv.emptyRows, 0);
+    EXPECT_EQ(file.find("\n1,4,"), std::string::npos) << "device 4 sent nothing in the first second\n" << file;
 }
 
 // A hub not yet started has run for no time at all, not for the machine's uptime.
@@ -129,10 +122,14 @@ TEST(HubSeries, CountsAHubNotYetStartedFromItsMaking)
     privateDesktop desktop;
     hubOptions options;
     options.summaryFile = desktop.file("summary.json");
+    const double before = unixNow();
     kivStandin hub(options);
     hub.writeSummary();
+    const double after = unixNow();
     const std::string json = readWholeFile(options.summaryFile);
-    EXPECT_NE(json.find("\"series\":{\"seconds\":1,"), std::string::npos) << json;
+    EXPECT_GE(jsonFloat(json, "started_utc"), before - 0.001) << json;
+    EXPECT_LE(jsonFloat(json, "started_utc"), after + 0.001) << json;
+    EXPECT_LE(jsonFloat(json, "seconds"), after - before + 0.002) << json;
 }
 
 } // namespace

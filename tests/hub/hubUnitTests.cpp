@@ -65,7 +65,7 @@ TEST(TrafficCount, CountsMessagesAndBytesPerWordAndDevice)
     EXPECT_EQ(traffic.words().at("IR").messages, 1u);
     EXPECT_EQ(traffic.words().at("RD").bytes, 17u);
     EXPECT_EQ(traffic.words().at("other").messages, 1u);
-    const std::string json = traffic.summaryJson(2.0, 1);
+    const std::string json = traffic.summaryJson(2.0, 1, 0.0);
     EXPECT_NE(json.find("\"devices\":{\"3\":{\"messages\":2,\"bytes\":31},\"unknown\""), std::string::npos) << json;
 }
 
@@ -77,13 +77,11 @@ TEST(TrafficCount, CountsTheTextsOfInterleavedDevicesApart)
         traffic.record(text, anyDevice, 0);
     EXPECT_EQ(traffic.words().at("IR").messages, 3u);
     EXPECT_EQ(traffic.words().at("NS").messages, 2u);
-    const std::string json = traffic.summaryJson(1.0, 0);
+    const std::string json = traffic.summaryJson(1.0, 0, 0.0);
     EXPECT_NE(json.find("\"devices\":{\"1\":{\"messages\":2,\"bytes\":24},\"2\":{\"messages\":3,\"bytes\":44}}"),
               std::string::npos)
         << json;
-    EXPECT_NE(json.find("\"1\":{\"commands\":[2],\"bytes\":[24]},\"2\":{\"commands\":[3],\"bytes\":[44]}"),
-              std::string::npos)
-        << json;
+    EXPECT_EQ(traffic.series().takeCsvRows(1), "1,1,2,24\n1,2,3,44\n");
 }
 
 TEST(TrafficCount, CountsNumbersBeyondTheServedDevicesAsUnknown)
@@ -92,7 +90,7 @@ TEST(TrafficCount, CountsNumbersBeyondTheServedDevicesAsUnknown)
     const auto anyDevice = [](long) { return true; };
     for (const char* text : {"IR 0 1 'a' 0", "IR 101 1 'a' 0", "XX -5", "XX 123456789", "IR 100 1 'a' 0"})
         traffic.record(text, anyDevice);
-    const std::string json = traffic.summaryJson(1.0, 0);
+    const std::string json = traffic.summaryJson(1.0, 0, 0.0);
     EXPECT_NE(json.find("\"devices\":{\"100\":{\"messages\":1,\"bytes\":14},\"unknown\":{\"messages\":4"),
               std::string::npos)
         << json;
@@ -105,8 +103,26 @@ TEST(TrafficCount, MalformedAndUnregisteredIrTextsCountAsMalformed)
     EXPECT_FALSE(traffic.record("IR 4 7 'abc' 0", onlyDevice3));
     EXPECT_FALSE(traffic.record("IR 3 7 'a'b' 0", onlyDevice3));
     EXPECT_TRUE(traffic.record("IR 3 7 'abc' 0", onlyDevice3));
+    EXPECT_TRUE(traffic.record("NS 5 1 'x' 0 a b", onlyDevice3));
     EXPECT_EQ(traffic.malformed(), 2u);
-    EXPECT_EQ(traffic.total().messages, 3u);
+    EXPECT_EQ(traffic.total().messages, 4u);
+    const std::string json = traffic.summaryJson(1.0, 0, 0.0);
+    EXPECT_NE(json.find("\"malformed_devices\":{\"3\":1,\"4\":1,\"5\":0}"), std::string::npos) << json;
+}
+
+TEST(TrafficCount, KeepsTheFirstRegistrationsInOrderAndCountsTheRest)
+{
+    hubTraffic traffic;
+    for (unsigned long device = 1; device <= hubTraffic::registrationsKept + 2; ++device)
+        traffic.recordRegistration({device, 65536 + device, 2, device == 1 ? 0 : 2, 0.25});
+    const std::string json = traffic.summaryJson(1.0, 0, 1765290001.234);
+    EXPECT_NE(json.find("\"started_utc\":1765290001.234,"), std::string::npos) << json.substr(0, 200);
+    EXPECT_NE(json.find("\"registrations\":[{\"device\":1,\"window\":65537,\"mode\":2,\"reply\":0,\"time\":0.250},"
+                        "{\"device\":2,"),
+              std::string::npos);
+    EXPECT_NE(json.find("{\"device\":10000,\"window\":75536,\"mode\":2,\"reply\":2,\"time\":0.250}],"
+                        "\"registrations_dropped\":2,"),
+              std::string::npos);
 }
 
 TEST(TrafficCount, SummaryGivesSlotAndSizeRangesOfWellFormedTexts)
@@ -116,7 +132,7 @@ TEST(TrafficCount, SummaryGivesSlotAndSizeRangesOfWellFormedTexts)
     traffic.record("IR 1 9 'abcd' 0", anyDevice);
     traffic.record("IR 1 2 'a' 0", anyDevice);
     traffic.record("IR 1 4000 'this one is malformed 0", anyDevice);
-    const std::string json = traffic.summaryJson(1.0, 0);
+    const std::string json = traffic.summaryJson(1.0, 0, 0.0);
     EXPECT_NE(json.find("\"slot_min\":2,\"slot_max\":9,\"size_min\":1,\"size_max\":4"), std::string::npos) << json;
     EXPECT_NE(json.find("\"rate\":3.000"), std::string::npos) << json;
 }
@@ -124,7 +140,7 @@ TEST(TrafficCount, SummaryGivesSlotAndSizeRangesOfWellFormedTexts)
 TEST(TrafficCount, SummaryWithoutIrTextsHasNullRanges)
 {
     hubTraffic traffic;
-    const std::string json = traffic.summaryJson(0.0, 0);
+    const std::string json = traffic.summaryJson(0.0, 0, 0.0);
     EXPECT_NE(json.find("\"slot_min\":null"), std::string::npos) << json;
     EXPECT_NE(json.find("\"rate\":0.000"), std::string::npos) << json;
 }
