@@ -1,38 +1,49 @@
-"""The chart: commands per second over the run, one line per group, summed
-over the group's devices from the hub's series."""
+"""The chart: above, commands per second over the run, one line per group
+(the hub's counts); below, on the same time axis, each group's response
+p99 per second (pooled from its generators' second lines). Imported only
+when a chart is asked for, so that a run without one needs no matplotlib."""
 
 from typing import Dict, List
 
-from .scenariofile import Scenario
+import matplotlib
+
+matplotlib.use("Agg")  # no display: the chart only goes to a file
+import matplotlib.pyplot as plt  # noqa: E402
+from matplotlib.ticker import LogFormatter  # noqa: E402
+
+from .scenariofile import Scenario  # noqa: E402
 
 
-def group_series(scenario: Scenario, series: dict) -> Dict[str, List[int]]:
-    """Per group, its commands in each second of the hub's series."""
-    seconds = int(series.get("seconds", 0))
-    devices = series.get("devices", {})
-    result = {}
-    for group in scenario.groups:
-        totals = [0] * seconds
-        for device in group.devices:
-            for i, count in enumerate(devices.get(str(device), {}).get("commands", [])[:seconds]):
-                totals[i] += count
-        result[group.name] = totals
-    return result
+def draw_chart(path: str, scenario: Scenario, series: Dict[str, Dict[str, list]], closed_at: float):
+    """Writes the chart as PNG. series: per group, its "commands" and
+    "response_ms_p99" per second of the hub's run; closed_at: when closing
+    was announced, in seconds since the hub's start, marked on both panels."""
+    figure, (rates, responses) = plt.subplots(2, 1, figsize=(10, 8), dpi=100, sharex=True,
+                                              gridspec_kw={"height_ratios": [3, 2]})
+    _draw_rates(rates, scenario, series)
+    _draw_responses(responses, scenario, series)
+    for axes in (rates, responses):
+        if closed_at > 0:
+            axes.axvline(closed_at, color="grey", linestyle="--", linewidth=1, label="closing announced")
+        axes.grid(True, alpha=0.3)
+        axes.legend(loc="best", fontsize="small")
+    rates.set_title(f"Skerrow Driver load: {scenario.path.rsplit('/', 1)[-1]}")
+    responses.set_xlabel("seconds since the hub's start")
+    figure.tight_layout()
+    figure.savefig(path, format="png")
+    plt.close(figure)
 
 
-def draw_chart(path: str, scenario: Scenario, series: dict, closed_at: float):
-    """Writes the chart as PNG. closed_at: the second of the hub's run in
-    which closing was announced, marked on the time axis."""
-    import matplotlib
-    matplotlib.use("Agg")  # no display: the chart only goes to a file
-    import matplotlib.pyplot as plt
+def _seconds(values: List) -> List[float]:
+    """The middle of each of the hub's seconds: its second k covers [k - 1, k)."""
+    return [second - 0.5 for second in range(1, len(values) + 1)]
 
-    lines = group_series(scenario, series)
-    figure, axes = plt.subplots(figsize=(10, 5), dpi=100)
+
+def _draw_rates(axes, scenario: Scenario, series: Dict[str, Dict[str, list]]):
     peak_low, peak_high = None, 0
-    for name, counts in lines.items():
-        seconds = list(range(1, len(counts) + 1))
-        axes.plot(seconds, counts, label=_label(scenario, name),
+    for group in scenario.groups:
+        counts = series[group.name]["commands"]
+        axes.plot(_seconds(counts), counts, label=_label(group.name, len(group.devices)),
                   drawstyle="steps-mid", linewidth=1.5)
         top = max(counts, default=0)
         peak_high = max(peak_high, top)
@@ -41,21 +52,27 @@ def draw_chart(path: str, scenario: Scenario, series: dict, closed_at: float):
     # Groups far apart in rate would leave the low ones flat on the axis.
     if peak_low and peak_high / peak_low > 50:
         axes.set_yscale("symlog", linthresh=1)
-        axes.set_ylabel("commands per second (log scale above 1)")
+        axes.set_ylabel("commands per second\n(log scale above 1)")
     else:
         axes.set_ylabel("commands per second")
         axes.set_ylim(bottom=0)
-    if closed_at > 0:
-        axes.axvline(closed_at, color="grey", linestyle="--", linewidth=1, label="closing announced")
-    axes.set_xlabel("second of the run, counted from the hub's start")
-    axes.set_title(f"Skerrow Driver load: {scenario.path.rsplit('/', 1)[-1]}, commands per second by group")
-    axes.grid(True, alpha=0.3)
-    axes.legend(loc="best")
-    figure.tight_layout()
-    figure.savefig(path, format="png")
-    plt.close(figure)
 
 
-def _label(scenario: Scenario, name: str) -> str:
-    size = next(len(g.devices) for g in scenario.groups if g.name == name)
+def _draw_responses(axes, scenario: Scenario, series: Dict[str, Dict[str, list]]):
+    """Response times span from microseconds to seconds of a blocked send,
+    so the scale is logarithmic; a second without a line leaves a gap."""
+    drawn = False
+    for group in scenario.groups:
+        p99 = [float("nan") if value is None else value for value in series[group.name]["response_ms_p99"]]
+        axes.plot(_seconds(p99), p99, label=f"[{group.name}]", marker=".", markersize=3, linewidth=1)
+        drawn = drawn or any(value > 0 for value in p99)
+    if drawn:  # a log scale with nothing on it only warns
+        axes.set_yscale("log")
+        # Plain numbers: powers of ten would label a narrow range 3.05x10^0.
+        axes.yaxis.set_major_formatter(LogFormatter())
+        axes.yaxis.set_minor_formatter(LogFormatter(labelOnlyBase=False, minor_thresholds=(1, 0.4)))
+    axes.set_ylabel("response p99 per second, ms\n(log scale)" if drawn else "response p99 per second, ms")
+
+
+def _label(name: str, size: int) -> str:
     return f"[{name}] ({size} generator{'' if size == 1 else 's'})"

@@ -8,38 +8,54 @@ from typing import List, Optional
 from .report import write_report
 from .runner import RunOptions, ScenarioRun
 from .scenariofile import MAX_GENERATORS, ScenarioError, read_scenario
+from .thresholds import Outcome
 
-EXIT_OK, EXIT_FAILED, EXIT_USAGE = 0, 1, 2
+EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_THRESHOLDS = 0, 1, 2, 3
 
 DESCRIPTION = """\
 skerrowScenario - runs a load scenario: the stand-in hub and groups of Skerrow
-Drivers sending traffic into it, with a live line, an end summary, a JSON
-report and a chart.
+Drivers sending traffic into it, with a live line, an end summary, thresholds
+to hold, a JSON report and a chart.
 
 It starts kivstandin on a private desktop (a fresh RK_DESKTOP directory of
 mode 0700), then every generator of every group as the driver of its device
 with its switches and /enable (offscreen unless --show; message boxes are
 answered, so a failed start ends instead of waiting for a click). Once a
-second it prints a live line: elapsed/total seconds, commands in the last
-whole second per group and in all (from the hub's series), the generators
-the hub holds (its status command) and the malformed commands so far (its
-status line). At the end it has the hub announce its closing (the close
-command), waits for every generator to end (the hub's grace plus 30 s, then
-ends those left), and prints a table per group and in all: generators,
-commands, rate, answer times p50/p99/max in ms, failures, malformed commands
-and exit codes. kivstandin and skerrowDriver are taken from the directory
-that holds this program."""
+second it prints a live line: elapsed/total seconds, per group its commands
+in the hub's last second (from the hub's series) and the response p99 of the
+generators' second lines since the last look, all commands, the generators
+the hub holds and the malformed texts so far (both from its status command).
+At the end it has the hub announce its closing (the close command), waits
+for every generator to end (the hub's grace plus 30 s, then ends those
+left), and prints the summary per group and in all: generators, commands,
+rate, failures, malformed texts, late and skipped ticks, exit codes, the
+window each rate is taken over, and a table of answer and response times in
+ms (the chosen percentiles and the maximum, with the commands behind them).
+Then, if the scenario has thresholds, a table of each condition, its
+measured value and whether it held. kivstandin and skerrowDriver are taken
+from the directory that holds this program."""
 
 EPILOG = f"""\
-Scenario file (INI; names of sections and keys in any letter case; ; or #
-begins a comment line):
+Scenario file (INI; names of sections, keys, groups and figures in any letter
+case; ; or # begins a comment line):
   [scenario]
   seconds=30           how long traffic runs (required; --seconds overrides it)
+  percentiles=50,95,99,99.9
+                       optional: the percentiles of the times table, each in
+                       (0,100] (default 50,90,99,99.9); 99.9 is the figure p999
   [hub]                optional; each key becomes a kivstandin option:
   devices=4094           --devices N: the device limit
   grace=5                --grace N: seconds the hub waits for drivers after closing
   driver-mode=on         --driver-mode on|off
   register-reply=V       --register-reply V: every registration answers V
+  [thresholds]         optional; one condition a line, GROUP.FIGURE OP NUMBER:
+  all.malformed == 0     GROUP: a group or all; OP: < <= > >= == !=
+  burble.response_p99_ms < 50
+  peaks.rate >= 50       FIGURE: rate, commands, failures, malformed,
+                         late_ticks, skipped_ticks, and answer_P_ms and
+                         response_P_ms for each chosen percentile P (p50,
+                         p999...) and max. A figure without a value (no
+                         commands, no closing line) fails its condition.
   [burble]             every other section is a group of generators:
   devices=1-6            its devices: a number, a range A-B or a comma list of
                          those; one generator per device, none in two groups
@@ -51,36 +67,59 @@ begins a comment line):
                          order) gets /seed=SEED+k
   A pair left out keeps the generator's own setting. At most {MAX_GENERATORS} generators.
 
-Figures: commands and rates are the hub's counts per device, the rate over
-the time from starting the generators to announcing closing. Answer times and
-failures come from each generator's closing line on its stderr
-("SkerrowDriver: run: commands=N ... answer_ms_p50=A answer_ms_p99=B
-answer_ms_max=C failures=F"); a group shows its worst generator's answer
-times and the sum of its failures, "-" when no generator printed the line.
-Malformed per group counts the malformed texts the hub showed (its first
-100); the "all" row has the hub's full count.
+Figures: commands are the hub's counts per device. A rate is taken over a
+window: from the moment every generator of the group (for all: of the run)
+had registered (the hub's registration times) to announcing closing,
+counting the hub's per-second series over the whole seconds in it. If a
+group never fully registered, or no whole second lies in between, the rate
+is every command over the whole run (from starting the generators to
+closing), and the summary says so. Answer time: around a generator's send;
+response time: from when its tick was due to the answer (a skipped tick's
+commands count with the time they waited). Both are pooled exactly from the
+generators' histograms on their closing lines ("SkerrowDriver: run: ...");
+percentiles are nearest-rank, within 1.6 %. Failures, late ticks (fired
+more than a tick time after due) and skipped ticks are summed from the same
+lines, "-" when no generator wrote one. Malformed: the hub's count per
+device; the "all" row has its full count.
 
-Report (--report FILE, JSON): "scenario" (the file read), "run" ("seconds",
-"interrupted"), "groups" (name -> figures), "total" (figures), "generators"
-(group, device, arguments, exit_code, killed, registered, commands, bytes,
-malformed, closing figures or null, message_boxes), "hub" (the hub's summary
-with its "series" of commands and bytes per device and second, and
-"exit_code"), "problems" (texts) and "ok". Figures: generators, registered,
-commands, bytes, rate, answer_ms_p50, answer_ms_p99, answer_ms_max,
-failures, malformed, exit_codes (code -> generators).
+Report (--report FILE, JSON):
+  schema       2
+  started_utc  when the run began (ISO 8601, UTC)
+  scenario     the file read: seconds, hub, groups, percentiles, thresholds
+  run          seconds, traffic_from, closed_at (seconds since the hub's
+               start), interrupted
+  groups       name -> figures;  total: the figures of all
+               figures: generators, registered, commands, bytes, rate,
+               window (from, to, seconds, whole_seconds, measured, note),
+               failures, malformed, ticks, late_ticks, skipped_ticks,
+               omitted, answer_ms and response_ms (commands, each
+               percentile, max), exit_codes (code -> generators)
+  series       group -> per second of the hub: commands, answer_ms_p50,
+               answer_ms_p99, response_ms_p99 (null: no line), late_ticks
+  thresholds   per condition: condition, line, group, figure, operator,
+               limit, value (null: none), held
+  generators   group, device, arguments, exit_code, killed, registered,
+               registered_at, commands, bytes, malformed, closing (the
+               closing line's figures and its answer and response
+               histograms: min_ns, max_ns, count, buckets [[index, count]]
+               of 64 a doubling), message_boxes
+  hub          the hub's summary and its exit_code
+  problems, ok (no problem and every threshold held)
 
-Chart (--chart FILE.png): commands per second over the hub's run, one line
-per group (its devices summed from the hub's series), closing marked.
+Chart (--chart FILE.png): above, commands per second over the hub's run, one
+line per group (from the hub's series); below, on the same time axis, each
+group's response p99 per second (log scale); closing marked on both.
 
 Exit codes:
   0  every generator registered and ended with 0, traffic arrived, nothing
-     was malformed (no malformed command, no bad frame)
+     was malformed (no malformed command, no bad frame), every threshold held
   1  the run failed: a generator did not register, ended otherwise or had to
      be ended, no traffic, anything malformed, drivers left registered, the
      hub failed, or the run was interrupted (Ctrl-C, SIGTERM: it still closes
-     and reports)
+     and reports); 1 wins over 3
   2  a bad command line or scenario file (the message names the file, the
-     section and the key)"""
+     section and the key, or the line of a condition); nothing is started
+  3  the run went well but a threshold did not hold"""
 
 
 def _positive_seconds(text: str) -> float:
@@ -103,7 +142,7 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("--show", action="store_true",
                         help="show the generators on the display (DISPLAY) instead of offscreen")
     parser.add_argument("--report", metavar="FILE", help="write the JSON report to FILE")
-    parser.add_argument("--chart", metavar="FILE.png", help="draw commands per second per group to FILE.png")
+    parser.add_argument("--chart", metavar="FILE.png", help="draw commands and response p99 per second per group to FILE.png")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run's directory (the hub's files, each generator's stderr) and say where")
     return parser.parse_args(argv)
@@ -149,8 +188,22 @@ def main(argv: List[str], bin_dir: str) -> int:
             print(f"skerrowScenario: chart in {arguments.chart}")
         else:
             problems.append("no chart: the hub wrote no series")
+    return _verdict(problems, result.outcomes)
+
+
+def _verdict(problems: List[str], outcomes: List[Outcome]) -> int:
+    """Says how the run went and gives its exit code: a failed run before
+    missed thresholds, which only count when the run itself went well."""
     for problem in problems:
         print(f"skerrowScenario: {problem}", file=sys.stderr)
-    print("skerrowScenario: " + ("FAILED" if problems else "ok: every generator registered and ended with 0, "
-                                 "nothing malformed"))
-    return EXIT_FAILED if problems else EXIT_OK
+    missed = [o for o in outcomes if not o.held]
+    if problems:
+        print("skerrowScenario: FAILED")
+        return EXIT_FAILED
+    if missed:
+        print(f"skerrowScenario: THRESHOLDS MISSED: {len(missed)} of {len(outcomes)} conditions did not hold: "
+              + "; ".join(o.condition.text for o in missed))
+        return EXIT_THRESHOLDS
+    held = f", {len(outcomes)} thresholds held" if outcomes else ""
+    print(f"skerrowScenario: ok: every generator registered and ended with 0, nothing malformed{held}")
+    return EXIT_OK

@@ -1,42 +1,38 @@
-"""The live line: once a second, how far the run is, what each group sends,
-how many generators the hub holds and whether anything was malformed."""
+"""The live line: once a second, how far the run is, what each group sends
+and how long its commands waited, how many generators the hub holds and
+whether anything was malformed."""
 
 import os
 import sys
-from typing import Dict, List, Optional, TextIO
+from typing import Dict, List, Optional, TextIO, Tuple
 
+from .generatorlines import parse_second
 from .growing import GrowingFile
+from .histogram import Histogram
 from .scenariofile import Scenario
+from .series import P99
 
 
-class SeriesTail:
-    """The hub's --series CSV as it grows: commands per device and second."""
+class ResponseTail:
+    """The generators' second lines as their stderr files grow: per group,
+    the response p99 over the lines written since the last look."""
 
-    def __init__(self, path: str):
-        self._file = GrowingFile(path)
-        self._header = True
-        self.commands: Dict[int, Dict[str, int]] = {}  # second -> device -> commands
-        self.last_second = 0
+    def __init__(self, files: List[Tuple[str, str]]):
+        self._files = [(group, GrowingFile(path)) for group, path in files]
 
-    def read(self):
-        for line in self._file.new_lines():
-            if self._header:
-                self._header = False
-                continue
-            fields = line.split(",")
-            if len(fields) != 4 or not fields[0].isdigit() or not fields[2].isdigit():
-                continue
-            second = int(fields[0])
-            self.commands.setdefault(second, {})[fields[1]] = int(fields[2])
-            self.last_second = max(self.last_second, second)
-
-    def in_second(self, second: int, devices: List[int]) -> int:
-        counts = self.commands.get(second, {})
-        return sum(counts.get(str(device), 0) for device in devices)
+    def read(self) -> Dict[str, Optional[float]]:
+        pools: Dict[str, Histogram] = {}
+        for group, growing in self._files:
+            pool = pools.setdefault(group, Histogram())
+            for text in growing.new_lines():
+                line = parse_second(text)
+                if line is not None:
+                    pool.pool(line.response)
+        return {group: pool.quantile_ms(P99) for group, pool in pools.items()}
 
 
-def _rate(value: int) -> str:
-    return f"{value}/s"
+def _p99(value: Optional[float]) -> str:
+    return "-" if value is None else f"{value:.2f} ms"
 
 
 class LiveLine:
@@ -48,19 +44,15 @@ class LiveLine:
         self.in_place = out.isatty() and os.environ.get("TERM") != "dumb"
         self._shown = False
 
-    def text(self, elapsed: float, series: SeriesTail, registered: Optional[int],
-             malformed: int) -> str:
-        second = series.last_second
+    def text(self, elapsed: float, rates: Dict[str, int], p99: Dict[str, Optional[float]],
+             registered: Optional[int], malformed: Optional[int]) -> str:
         parts = [f"{elapsed:5.0f}/{self.scenario.seconds:g} s"]
-        total = 0
         for group in self.scenario.groups:
-            commands = series.in_second(second, group.devices)
-            total += commands
-            parts.append(f"{group.name} {_rate(commands)}")
-        parts.append(f"all {_rate(total)}")
+            parts.append(f"{group.name} {rates[group.name]}/s p99 {_p99(p99.get(group.name))}")
+        parts.append(f"all {sum(rates.values())}/s")
         held = "?" if registered is None else str(registered)
         parts.append(f"registered {held}/{self.scenario.generator_count()}")
-        parts.append(f"malformed {malformed}")
+        parts.append(f"malformed {'?' if malformed is None else malformed}")
         return " | ".join(parts)
 
     def show(self, text: str):

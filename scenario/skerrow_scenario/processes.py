@@ -7,16 +7,16 @@ answers to commands are awaited one at a time.
 
 import os
 import queue
-import re
 import shutil
 import signal
 import subprocess
 import tempfile
 import threading
 import time
+from dataclasses import dataclass
 from typing import Dict, List, Optional
 
-from .growing import GrowingFile
+from .generatorlines import GeneratorLine, last_closing
 from .scenariofile import Group
 
 # How long the desktop's window station stays after its last client. Short,
@@ -88,40 +88,11 @@ class RunDirectory:
             shutil.rmtree(self.path, ignore_errors=True)
 
 
-class HubLog:
-    """What the hub says on stderr: registrations, malformed texts and its
-    live line, read as the file grows."""
-
-    LIVE = re.compile(r"^kivstandin: (\d+) devices, \d+ msg/s, \d+ B/s, (\d+) malformed, (\d+) bad frames$")
-    REGISTER = re.compile(r"^kivstandin: register device (\d+) mode \d+ window \d+: reply (-?\d+)$")
-    MALFORMED = re.compile(r"^kivstandin: malformed IR text: IR (-?\d+) ")
-
-    def __init__(self, path: str):
-        self.path = path
-        self._file = GrowingFile(path)
-        self.malformed = 0
-        self.bad_frames = 0
-        self.replies: Dict[int, List[int]] = {}
-        self.malformed_by_device: Dict[int, int] = {}
-        self.lines: List[str] = []
-
-    def read(self):
-        for line in self._file.new_lines():
-            self._take(line)
-
-    def _take(self, line: str):
-        self.lines.append(line)
-        if m := self.LIVE.match(line):
-            self.malformed, self.bad_frames = int(m.group(2)), int(m.group(3))
-        elif m := self.REGISTER.match(line):
-            self.replies.setdefault(int(m.group(1)), []).append(int(m.group(2)))
-        elif m := self.MALFORMED.match(line):
-            device = int(m.group(1))
-            self.malformed_by_device[device] = self.malformed_by_device.get(device, 0) + 1
-
-    def registered(self, device: int) -> bool:
-        """Whether the hub took a registration of the device (it refuses with 1, 2 or 3)."""
-        return any(reply not in (1, 2, 3) for reply in self.replies.get(device, []))
+@dataclass
+class HubStatus:
+    """The hub's answer to its status command."""
+    devices: List[int]  # registered now
+    malformed: Optional[int]  # malformed texts so far; None if the hub did not count them
 
 
 class Hub:
@@ -131,13 +102,13 @@ class Hub:
         self.ready_file = run.file("hub.ready")
         self.summary_file = run.file("hub.summary.json")
         self.series_file = run.file("hub.series.csv")
-        self.log = HubLog(run.file("hub.err"))
+        self.error_file = run.file("hub.err")
         self.stdout: List[str] = []
         self._answers: "queue.Queue[str]" = queue.Queue()
         self._unanswered = 0  # commands given up on whose answers are still to be read
         command = [binary, "--ready", self.ready_file, "--summary", self.summary_file,
                    "--series", self.series_file, *arguments]
-        with open(self.log.path, "wb") as errors:
+        with open(self.error_file, "wb") as errors:
             self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                             stderr=errors, env=env, text=True, encoding="latin-1",
                                             bufsize=1)
@@ -182,12 +153,23 @@ class Hub:
                 self._unanswered -= 1
                 lines = []
 
-    def status(self) -> Optional[List[int]]:
-        """The devices registered now, or None when the hub did not answer."""
+    def last_words(self, count: int) -> List[str]:
+        """The last lines of the hub's stderr, to show why it did not start."""
+        try:
+            with open(self.error_file, "rb") as stream:
+                return stream.read().decode("latin-1").splitlines()[-count:]
+        except OSError:
+            return []
+
+    def status(self) -> Optional[HubStatus]:
+        """What the hub holds now, or None when it did not answer."""
         lines = self.command("status", seconds=2)
         if not lines or not lines[-1].startswith("ok status"):
             return None
-        return [int(line.split()[1]) for line in lines if line.startswith("driver ")]
+        devices = [int(line.split()[1]) for line in lines if line.startswith("driver ")]
+        counts = next((line.split()[1:] for line in lines if line.startswith("counts ")), [])
+        malformed = dict(item.split("=", 1) for item in counts if "=" in item).get("malformed", "")
+        return HubStatus(devices, int(malformed) if malformed.isdigit() else None)
 
     def announce_closing(self) -> Optional[int]:
         """Asks the hub to announce its closing; the drivers told, or None."""
@@ -214,24 +196,6 @@ class Hub:
                 stream.close()
             except OSError:
                 pass
-
-
-CLOSING_LINE = re.compile(r"SkerrowDriver: run: (.*)$")
-
-
-def parse_closing_line(text: str) -> Optional[Dict[str, float]]:
-    """The figures of the generator's last closing line, as numbers."""
-    found = None
-    for line in text.splitlines():
-        if m := CLOSING_LINE.search(line):
-            figures = {}
-            for key, value in re.findall(r"(\w+)=(\S+)", m.group(1)):
-                try:
-                    figures[key] = int(value) if re.fullmatch(r"-?\d+", value) else float(value)
-                except ValueError:
-                    continue
-            found = figures
-    return found
 
 
 class Generator:
@@ -266,8 +230,8 @@ class Generator:
         except OSError:
             return ""
 
-    def closing(self) -> Optional[Dict[str, float]]:
-        return parse_closing_line(self.debug_output())
+    def closing(self) -> Optional[GeneratorLine]:
+        return last_closing(self.debug_output())
 
     def message_boxes(self) -> List[str]:
         return [line.split(": ", 1)[1] for line in self.debug_output().splitlines()

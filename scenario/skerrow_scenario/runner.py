@@ -1,20 +1,24 @@
 """One run of a scenario: the hub, the generators, the live line, closing,
 and the figures gathered afterwards."""
 
-import json
 import math
 import os
 import signal
 import sys
 import time
 from dataclasses import dataclass, field
-from typing import List, Optional, TextIO
+from datetime import datetime, timezone
+from typing import Dict, List, Optional, TextIO
 
 from . import processes
-from .live import LiveLine, SeriesTail
+from .figures import Figures, GeneratorResult, Window, figures_of, rate_window
+from .hubfiles import HubSeries, malformed_of, read_summary, registration_times
+from .live import LiveLine, ResponseTail
 from .processes import Generator, Hub, RunDirectory
-from .report import GeneratorResult, figures_of, report_dict, summary_table
+from .report import report_dict, summary_tables
 from .scenariofile import Scenario
+from .series import generator_seconds, group_series, last_pooled_second
+from .thresholds import Outcome, evaluate, outcome_table
 
 HUB_START_SECONDS = 15
 # On top of the hub's grace: Qt's start-up and a loaded machine.
@@ -37,8 +41,10 @@ class RunOptions:
 class RunResult:
     report: dict
     problems: List[str] = field(default_factory=list)
-    series: dict = field(default_factory=dict)
-    closed_at: float = 0.0  # second of the hub's run in which closing was announced
+    outcomes: List[Outcome] = field(default_factory=list)
+    # Per group its series over the hub's seconds; empty when the hub wrote none.
+    series: Dict[str, Dict[str, list]] = field(default_factory=dict)
+    closed_at: float = 0.0  # seconds since the hub's start when closing was announced
 
 
 class _Interrupted(Exception):
@@ -57,8 +63,10 @@ class ScenarioRun:
         self.problems: List[str] = []
         self.generators: List[Generator] = []
         self.hub: Optional[Hub] = None
+        self.hub_series: Optional[HubSeries] = None
         self.hub_code: Optional[int] = None
         self.hub_started = 0.0
+        self.hub_started_utc = time.time()
         self.traffic_started = 0.0
         self.closed = 0.0
         self.interrupted = False
@@ -90,10 +98,10 @@ class ScenarioRun:
     def _run_in(self, run_dir: RunDirectory):
         env = run_dir.environment(self.options.show)
         self.hub = Hub(self.binary("kivstandin"), self.scenario.hub_arguments(), env, run_dir)
-        self.hub_started = time.monotonic()
+        self.hub_started, self.hub_started_utc = time.monotonic(), time.time()
+        self.hub_series = HubSeries(self.hub.series_file, self.scenario.groups)
         if not self.hub.wait_ready(HUB_START_SECONDS):
-            self.hub.log.read()
-            detail = "; ".join(self.hub.log.lines[-3:]) or "no word from it"
+            detail = "; ".join(self.hub.last_words(3)) or "no word from it"
             self.problems.append(f"the hub did not start: {detail}")
             return
         groups = ", ".join(f"[{g.name}] {len(g.devices)}" for g in self.scenario.groups)
@@ -113,7 +121,7 @@ class ScenarioRun:
 
     def _live(self):
         live = LiveLine(self.scenario, self.out)
-        series = SeriesTail(self.hub.series_file)
+        responses = ResponseTail([(g.group, g.error_file) for g in self.generators])
         devices = {d for g in self.scenario.groups for d in g.devices}
         end = self.traffic_started + self.scenario.seconds
         try:
@@ -125,12 +133,13 @@ class ScenarioRun:
                 moment = min(next_second, end)
                 if moment > now:
                     time.sleep(moment - now)
-                series.read()
-                self.hub.log.read()
-                registered = self.hub.status()
-                held = None if registered is None else len(devices.intersection(registered))
+                self.hub_series.read()
+                p99 = responses.read()
+                status = self.hub.status()
+                held = None if status is None else len(devices.intersection(status.devices))
                 elapsed = min(time.monotonic(), end) - self.traffic_started
-                live.show(live.text(elapsed, series, held, self.hub.log.malformed))
+                live.show(live.text(elapsed, self._last_rates(), p99, held,
+                                    None if status is None else status.malformed))
                 if moment >= end:
                     return
                 if not any(g.running() for g in self.generators):
@@ -139,6 +148,14 @@ class ScenarioRun:
                     return
         finally:
             live.finish()
+
+    def _last_rates(self) -> Dict[str, int]:
+        """Each group's commands in the hub's latest written second. A second
+        without commands has no rows, so when none came the one before the
+        second now due is taken: it has long been written."""
+        due = math.floor(time.monotonic() - self.hub_started - LIVE_OFFSET)
+        second = max(self.hub_series.last_second, due - 1)
+        return {g.name: self.hub_series.in_seconds(g.name, second, second) for g in self.scenario.groups}
 
     def _close(self):
         self.closed = time.monotonic()
@@ -156,47 +173,81 @@ class ScenarioRun:
         if self.hub_code is None:
             self.problems.append("the hub had not ended after its grace time; ended it")
             self.hub.stop()
-        self.hub.log.read()
 
-    def _hub_summary(self) -> dict:
-        if self.hub is None:
-            return {}
-        try:
-            with open(self.hub.summary_file, encoding="utf-8") as stream:
-                return json.load(stream)
-        except (OSError, ValueError):
-            return {}
+    def _hub_time(self, moment: float, started_utc: float) -> float:
+        """A moment of the monotonic clock in seconds since the hub's own
+        start, which comes a little after the runner started it."""
+        return self.hub_started_utc + (moment - self.hub_started) - started_utc
 
-    def _result(self) -> RunResult:
-        summary = self._hub_summary()
-        log = self.hub.log if self.hub is not None else None
+    def _results(self, summary: dict) -> List[GeneratorResult]:
+        registered = registration_times(summary)
         per_device = summary.get("devices", {})
-        results: List[GeneratorResult] = []
+        results = []
         for g in self.generators:
             counts = per_device.get(str(g.device), {})
             results.append(GeneratorResult(
                 group=g.group, device=g.device, arguments=g.arguments, exit_code=g.exit_code,
-                killed=g.killed, registered=bool(log and log.registered(g.device)),
-                closing=g.closing(), message_boxes=g.message_boxes(),
-                commands=int(counts.get("messages", 0)), bytes=int(counts.get("bytes", 0)),
-                malformed=log.malformed_by_device.get(g.device, 0) if log else 0))
-        end = self.closed or time.monotonic()
-        run_seconds = end - self.traffic_started if self.traffic_started else 0.0
-        rows = [figures_of(group.name, [r for r in results if r.group == group.name], run_seconds)
-                for group in self.scenario.groups]
-        rows.append(figures_of("all", results, run_seconds, malformed=summary.get("malformed")))
+                killed=g.killed, registered_at=registered.get(g.device), closing=g.closing(),
+                message_boxes=g.message_boxes(), commands=int(counts.get("messages", 0)),
+                bytes=int(counts.get("bytes", 0)), malformed=malformed_of(summary, [g.device])))
+        return results
+
+    def _rows(self, results: List[GeneratorResult], traffic_from: float, closed_at: float,
+              summary: dict) -> List[Figures]:
+        """Per group and in all, each with the window its rate is taken over."""
+        def window_of(members: List[GeneratorResult]) -> Window:
+            return rate_window([r.registered_at for r in members], traffic_from, closed_at)
+
+        def in_window(window: Window, names: List[str]) -> int:
+            if window.whole_seconds is None:
+                return 0
+            return sum(self.hub_series.in_seconds(name, *window.whole_seconds) for name in names)
+
+        rows = []
+        for group in self.scenario.groups:
+            members = [r for r in results if r.group == group.name]
+            window = window_of(members)
+            rows.append(figures_of(group.name, members, window, in_window(window, [group.name])))
+        window = window_of(results)
+        names = [g.name for g in self.scenario.groups]
+        rows.append(figures_of("all", results, window, in_window(window, names),
+                               malformed=summary.get("malformed")))
+        return rows
+
+    def _series(self, started_utc: float, closed_at: float) -> Dict[str, Dict[str, list]]:
+        pooled = generator_seconds([(g.group, g.error_file) for g in self.generators], started_utc)
+        seconds = max(self.hub_series.last_second, last_pooled_second(pooled), math.ceil(closed_at))
+        return group_series([g.name for g in self.scenario.groups], self.hub_series, pooled, seconds)
+
+    def _result(self) -> RunResult:
+        summary = read_summary(self.hub.summary_file) if self.hub is not None else {}
+        if self.hub_series is not None:
+            self.hub_series.read()
+        started_utc = float(summary.get("started_utc", self.hub_started_utc))
+        traffic_from = self._hub_time(self.traffic_started or self.hub_started, started_utc)
+        closed_at = self._hub_time(self.closed or time.monotonic(), started_utc)
+        results = self._results(summary)
+        rows = self._rows(results, traffic_from, closed_at, summary)
+        percentiles = self.scenario.percentiles
+        outcomes = evaluate(self.scenario.thresholds, {row.name: row.threshold_values(percentiles) for row in rows})
+        series = self._series(started_utc, closed_at) if self.hub_series is not None else {}
         self._judge(summary, results)
         hub = dict(summary)
         hub["exit_code"] = self.hub_code
-        report = report_dict(self.scenario, run_seconds, rows, results, hub, self.problems, self.interrupted)
+        run = {"seconds": round(max(closed_at - traffic_from, 0.0), 3), "traffic_from": round(traffic_from, 3),
+               "closed_at": round(closed_at, 3), "interrupted": self.interrupted}
+        started = datetime.fromtimestamp(self.hub_started_utc, timezone.utc).isoformat(timespec="milliseconds")
+        report = report_dict(self.scenario, run, rows, results, series, outcomes, hub, self.problems, started)
         if self.generators:
-            self.say(summary_table(rows))
+            self.say(summary_tables(rows, percentiles))
             self.say(f"hub: {summary.get('messages', '-')} commands, {summary.get('bytes', '-')} bytes "
                      f"in {summary.get('seconds', '-')} s, malformed {summary.get('malformed', '-')}, "
                      f"bad frames {summary.get('bad_frames', '-')}, exit code "
                      f"{'-' if self.hub_code is None else self.hub_code}")
-        closed_at = (self.closed - self.hub_started) if self.closed else 0.0
-        return RunResult(report, self.problems, summary.get("series", {}), closed_at)
+        if outcomes:
+            self.say(outcome_table(outcomes))
+        chart_series = series if self.hub_series is not None and self.hub_series.last_second else {}
+        return RunResult(report, self.problems, outcomes, chart_series, closed_at)
 
     def _judge(self, summary: dict, results: List[GeneratorResult]):
         problems = self.problems

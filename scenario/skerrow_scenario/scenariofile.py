@@ -1,18 +1,28 @@
 """Reading a scenario file: an INI file of a [scenario] section, an optional
-[hub] section and one section per group of generators.
+[hub] section, an optional [thresholds] section and one section per group of
+generators.
 
 Everything is checked before any process starts, so that a mistake costs
 nothing but a message naming the file, the section and the key.
 """
 
+import re
 from dataclasses import dataclass, field
+from fractions import Fraction
 from typing import Dict, List, Optional, Tuple
+
+from .thresholds import Condition, figure_names, parse_condition
 
 # The generator's own limits (the spin boxes of its form), so that a value it
 # would clamp silently is refused here with its name.
 PAIR_LIMITS = {"mpt": 1000, "ms": 1024, "s": 1024, "tt": 60000}
 GROUP_KEYS = ("devices", *PAIR_LIMITS, "seed")
-SCENARIO_KEYS = ("seconds",)
+SCENARIO_KEYS = ("seconds", "percentiles")
+DEFAULT_PERCENTILES = "50,90,99,99.9"
+PERCENTILE = re.compile(r"([0-9]+)(?:\.([0-9]+))?")
+# A section of conditions, one a line, not of keys.
+THRESHOLDS = "thresholds"
+NOT_GROUPS = ("scenario", "hub", THRESHOLDS)
 # [hub] keys and the kivstandin option each becomes.
 HUB_KEYS = {
     "devices": "--devices",
@@ -51,6 +61,28 @@ class ScenarioError(Exception):
         return f"{where}: {self.problem}"
 
 
+@dataclass(frozen=True)
+class Percentile:
+    """A percentile of the summary: label "99.9", figure name "p999"."""
+    label: str
+    fraction: Fraction  # of 1, exact, for nearest ranks
+
+    @property
+    def name(self) -> str:
+        return "p" + self.label.replace(".", "")
+
+    @classmethod
+    def of(cls, text: str) -> Optional["Percentile"]:
+        """The percentile written as text (decimal digits), None if it is not one in (0, 100]."""
+        match = PERCENTILE.fullmatch(text)
+        if not match:
+            return None
+        whole, decimals = match.group(1).lstrip("0") or "0", (match.group(2) or "").rstrip("0")
+        label = f"{whole}.{decimals}" if decimals else whole
+        fraction = Fraction(label) / 100
+        return cls(label, fraction) if 0 < fraction <= 1 else None
+
+
 @dataclass
 class Group:
     name: str
@@ -72,6 +104,8 @@ class Scenario:
     seconds: float
     hub: Dict[str, str]
     groups: List[Group]
+    percentiles: List[Percentile]
+    thresholds: List[Condition]
 
     def hub_arguments(self) -> List[str]:
         arguments: List[str] = []
@@ -93,6 +127,8 @@ class Scenario:
                          "seed": g.seed}
                 for g in self.groups
             },
+            "percentiles": [float(p.label) for p in self.percentiles],
+            "thresholds": [c.text for c in self.thresholds],
         }
 
 
@@ -101,6 +137,7 @@ class _Section:
     name: str
     line: int
     keys: Dict[str, Tuple[str, int]] = field(default_factory=dict)
+    lines: List[Tuple[str, int]] = field(default_factory=list)  # [thresholds]: whole lines
 
 
 def _read_sections(path: str, text: str) -> List[_Section]:
@@ -122,6 +159,9 @@ def _read_sections(path: str, text: str) -> List[_Section]:
                                     section=name, line=number)
             current = seen[name] = _Section(name, number)
             sections.append(current)
+            continue
+        if current is not None and current.name == THRESHOLDS:
+            current.lines.append((line, number))
             continue
         if "=" not in line:
             raise ScenarioError(path, f"neither [section] nor key=value: {line}",
@@ -173,6 +213,31 @@ class _Reader:
             self.fail(section, key, f"not a number of seconds above 0: {value!r}")
         return seconds
 
+    def percentiles(self, section: _Section) -> List[Percentile]:
+        text = section.keys["percentiles"][0] if "percentiles" in section.keys else DEFAULT_PERCENTILES
+        chosen: List[Percentile] = []
+        for item in (part.strip() for part in text.split(",")):
+            percentile = Percentile.of(item)
+            if percentile is None:
+                self.fail(section, "percentiles", f"not a percentile above 0 and up to 100: {item!r}")
+            if any(p.name == percentile.name for p in chosen):
+                self.fail(section, "percentiles", f"{item} gives the figure {percentile.name} twice")
+            chosen.append(percentile)
+        return chosen
+
+    def thresholds(self, section: Optional[_Section], groups: List[str],
+                   percentiles: List[Percentile]) -> List[Condition]:
+        if section is None:
+            return []
+        figures = figure_names([p.name for p in percentiles])
+        conditions = []
+        for text, line in section.lines:
+            try:
+                conditions.append(parse_condition(text, line, [*groups, "all"], figures))
+            except ValueError as error:
+                raise ScenarioError(self.path, f"{error}: {text}", section=THRESHOLDS, line=line) from None
+        return conditions
+
     def pair(self, section: _Section, key: str) -> Tuple[int, int]:
         value = section.keys[key][0]
         parts = [p.strip() for p in value.split(",")]
@@ -206,6 +271,8 @@ class _Reader:
         return devices
 
     def group(self, section: _Section) -> Group:
+        if section.name == "all":
+            self.fail(section, None, "a group cannot be called all: the name stands for every group")
         self.refuse_unknown(section, GROUP_KEYS)
         group = Group(section.name, self.devices(section))
         for key in PAIR_LIMITS:
@@ -257,10 +324,12 @@ def read_scenario(path: str, seconds: Optional[float] = None) -> Scenario:
     if "seconds" not in head.keys:
         reader.fail(head, "seconds", "missing: how long the traffic runs, in seconds")
     file_seconds = reader.positive_seconds(head, "seconds")
+    percentiles = reader.percentiles(head)
     hub = reader.hub(sections.get("hub"))
-    groups = [reader.group(s) for name, s in sections.items() if name not in ("scenario", "hub")]
+    groups = [reader.group(s) for name, s in sections.items() if name not in NOT_GROUPS]
     if not groups:
-        raise ScenarioError(path, "no group: every section other than [scenario] and [hub] is one")
+        raise ScenarioError(path, "no group: every section other than [scenario], [hub] and "
+                                  "[thresholds] is one")
     owner: Dict[int, str] = {}
     for group in groups:
         for device in group.devices:
@@ -269,4 +338,5 @@ def read_scenario(path: str, seconds: Optional[float] = None) -> Scenario:
             owner[device] = group.name
     if len(owner) > MAX_GENERATORS:
         raise ScenarioError(path, f"{len(owner)} generators; at most {MAX_GENERATORS} run at once")
-    return Scenario(path, file_seconds if seconds is None else seconds, hub, groups)
+    thresholds = reader.thresholds(sections.get(THRESHOLDS), [g.name for g in groups], percentiles)
+    return Scenario(path, file_seconds if seconds is None else seconds, hub, groups, percentiles, thresholds)

@@ -13,8 +13,13 @@ PNG_SIGNATURE = b"\x89PNG\r\n\x1a\n"
 TWO_GROUPS = """\
 [scenario]
 seconds=3
+percentiles=50,99.9
 [hub]
 grace=10
+[thresholds]
+all.malformed == 0
+steady.answer_p999_ms >= 0
+steady.rate > 1000000
 [steady]
 devices=1-2
 mpt=1,3
@@ -43,20 +48,34 @@ class ScenarioRunner(unittest.TestCase):
         return subprocess.run([RUNNER, self.file("scenario.ini"), *options], capture_output=True,
                               text=True, timeout=180)
 
-    def test_two_groups_send_into_the_hub_and_are_reported_and_charted(self):
+    def test_two_groups_send_into_the_hub_and_are_reported_judged_and_charted(self):
         done = self.run_scenario(TWO_GROUPS, "--report", self.file("report.json"),
                                  "--chart", self.file("chart.png"))
-        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
-        self.assertIn("group", done.stdout)
+        # A clean run whose only fault is the threshold it cannot reach.
+        self.assertEqual(done.returncode, 3, done.stdout + done.stderr)
+        self.assertIn("steady response", done.stdout)
+        self.assertRegex(done.stdout, r"steady\.rate > 1000000 +[0-9.]+ +FAILED")
         report = json.load(open(self.file("report.json")))
-        self.assertTrue(report["ok"])
+        self.assertEqual((report["schema"], report["problems"], report["ok"]), (2, [], False))
+        self.assertEqual([t["held"] for t in report["thresholds"]], [True, True, False])
         self.assertEqual(sorted(report["groups"]), ["peaks", "steady"])
         groups = report["groups"].values()
         self.assertTrue(all(group["registered"] == group["generators"] for group in groups))
-        self.assertTrue(all(group["commands"] > 0 for group in groups))
+        self.assertTrue(all(group["commands"] > 0 and group["window"]["measured"] for group in groups))
         self.assertEqual(sum(group["commands"] for group in groups), report["hub"]["messages"])
-        self.assertEqual(report["total"]["exit_codes"], {"0": 3})
-        self.assertEqual(report["total"]["failures"], 0)
+        total = report["total"]
+        self.assertEqual((total["exit_codes"], total["failures"]), ({"0": 3}, 0))
+        for kind in ("answer_ms", "response_ms"):
+            times = total[kind]
+            self.assertGreater(times["commands"], 0)
+            self.assertLessEqual(times["p50"], times["p999"])
+            self.assertLessEqual(times["p999"], times["max"])
+        for generator in report["generators"]:
+            closing = generator["closing"]
+            self.assertEqual(closing["answer"]["count"], closing["commands"] - closing["failures"])
+        for name, series in report["series"].items():
+            self.assertLessEqual(sum(series["commands"]), report["groups"][name]["commands"])
+            self.assertTrue(any(p99 is not None for p99 in series["response_ms_p99"]))
         with open(self.file("chart.png"), "rb") as chart:
             self.assertEqual(chart.read(8), PNG_SIGNATURE)
 
@@ -71,6 +90,8 @@ class ScenarioRunner(unittest.TestCase):
             ("[scenario]\nseconds=1\n[burble]\ndevices=1\ntt=500,20\n", "section [burble], key tt"),
             ("[scenario]\nseconds=1\n[a]\ndevices=1-3\n[b]\ndevices=3\n", "section [b], key devices"),
             ("[scenario]\nseconds=soon\n[a]\ndevices=1\n", "section [scenario], key seconds"),
+            ("[scenario]\nseconds=1\n[a]\ndevices=1\n[thresholds]\na.speed > 1\n",
+             "scenario.ini:6: section [thresholds]: unknown figure 'speed'"),
         ):
             with self.subTest(where=where):
                 done = self.run_scenario(text)

@@ -1,0 +1,106 @@
+"""Per-second series per group on the hub's seconds: the hub's commands,
+and the answer and response times and late ticks pooled from the
+generators' second lines."""
+
+import heapq
+import math
+from dataclasses import dataclass, field
+from fractions import Fraction
+from typing import Dict, Iterator, List, Optional, Tuple
+
+from .generatorlines import GeneratorLine, parse_second
+from .histogram import Histogram
+from .hubfiles import HubSeries
+
+P50, P99 = Fraction(1, 2), Fraction(99, 100)
+# A second's pooled figures: these times, then its late ticks.
+TIME_KEYS = ("answer_ms_p50", "answer_ms_p99", "response_ms_p99")
+SecondFigures = Tuple[Optional[float], Optional[float], Optional[float], int]
+
+
+def hub_second(line: GeneratorLine, started_utc: float) -> int:
+    """The hub's second (counted from 1) that holds the middle of the
+    line's interval: a generator's seconds do not begin with the hub's."""
+    middle = line.figures["utc"] - line.figures["seconds"] / 2 - started_utc
+    return math.floor(middle) + 1
+
+
+@dataclass
+class _SecondPool:
+    answer: Histogram = field(default_factory=Histogram)
+    response: Histogram = field(default_factory=Histogram)
+    late_ticks: int = 0
+
+    def add(self, line: GeneratorLine):
+        self.answer.pool(line.answer)
+        self.response.pool(line.response)
+        self.late_ticks += line.count("late_ticks")
+
+    def figures(self) -> SecondFigures:
+        return (self.answer.quantile_ms(P50), self.answer.quantile_ms(P99),
+                self.response.quantile_ms(P99), self.late_ticks)
+
+
+def _second_lines(path: str, group: str, started_utc: float) -> Iterator[Tuple[int, str, GeneratorLine]]:
+    """A generator's second lines with their hub seconds, never going back,
+    so that a wall clock stepped back cannot unsort the merge."""
+    try:
+        stream = open(path, "rb")
+    except OSError:
+        return
+    previous = 1
+    with stream:
+        for raw in stream:
+            line = parse_second(raw.decode("latin-1"))
+            if line is not None:
+                previous = max(previous, hub_second(line, started_utc))
+                yield previous, group, line
+
+
+def generator_seconds(sources: List[Tuple[str, str]], started_utc: float) -> Dict[str, Dict[int, SecondFigures]]:
+    """Per group and hub second, the figures of its generators' second
+    lines pooled. sources: (group, stderr file) per generator. The files are
+    read side by side in time order, so that only one second's histograms
+    are held at a time however long the run."""
+    result: Dict[str, Dict[int, SecondFigures]] = {group: {} for group, _ in sources}
+    pools: Dict[str, _SecondPool] = {}
+    current = 0
+    merged = heapq.merge(*(_second_lines(path, group, started_utc) for group, path in sources),
+                         key=lambda item: item[0])
+    for second, group, line in merged:
+        if second != current:
+            _close_second(pools, current, result)
+            current = second
+        pools.setdefault(group, _SecondPool()).add(line)
+    _close_second(pools, current, result)
+    return result
+
+
+def _close_second(pools: Dict[str, _SecondPool], second: int, result: Dict[str, Dict[int, SecondFigures]]):
+    for group, pool in pools.items():
+        result[group][second] = pool.figures()
+    pools.clear()
+
+
+def _ms(value: Optional[float]) -> Optional[float]:
+    return None if value is None else round(value, 6)
+
+
+def group_series(groups: List[str], hub: HubSeries, pooled: Dict[str, Dict[int, SecondFigures]],
+                 seconds: int) -> Dict[str, Dict[str, list]]:
+    """Per group, its series over the hub's seconds 1..seconds: commands,
+    the time figures (None in a second without a generator line) and late ticks."""
+    result = {}
+    for group in groups:
+        figures = pooled.get(group, {})
+        rows = [figures.get(second, (None, None, None, 0)) for second in range(1, seconds + 1)]
+        entry: Dict[str, list] = {"commands": hub.commands(group, seconds)}
+        for index, key in enumerate(TIME_KEYS):
+            entry[key] = [_ms(row[index]) for row in rows]
+        entry["late_ticks"] = [row[3] for row in rows]
+        result[group] = entry
+    return result
+
+
+def last_pooled_second(pooled: Dict[str, Dict[int, SecondFigures]]) -> int:
+    return max((max(seconds, default=0) for seconds in pooled.values()), default=0)
