@@ -70,7 +70,7 @@ def _draw_responses(axes, scenario: Scenario, series: Dict[str, Dict[str, list]]
         axes.set_yscale("log")
         # Plain numbers: powers of ten would label a narrow range 3.05x10^0.
         axes.yaxis.set_major_formatter(LogFormatter())
-        axes.yaxis.set_minor_formatter(LogFormatter(labelOnlyBase=False, minor_thresholds=(1, 0.4)))
+        axes.yaxis.set_minor_formatter(LogFormatter(labelOnlyBase=False, minor_thresholds=(2, 0.5)))
     axes.set_ylabel("response p99 per second, ms\n(log scale)" if drawn else "response p99 per second, ms")
 
 

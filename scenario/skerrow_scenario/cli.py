@@ -142,7 +142,8 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("--show", action="store_true",
                         help="show the generators on the display (DISPLAY) instead of offscreen")
     parser.add_argument("--report", metavar="FILE", help="write the JSON report to FILE")
-    parser.add_argument("--chart", metavar="FILE.png", help="draw commands and response p99 per second per group to FILE.png")
+    parser.add_argument("--chart", metavar="FILE.png",
+                        help="draw commands and response p99 per second per group to FILE.png")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run's directory (the hub's files, each generator's stderr) and say where")
     return parser.parse_args(argv)

@@ -220,34 +220,35 @@ class ScenarioRun:
         return group_series([g.name for g in self.scenario.groups], self.hub_series, pooled, seconds)
 
     def _result(self) -> RunResult:
-        summary = read_summary(self.hub.summary_file) if self.hub is not None else {}
-        if self.hub_series is not None:
-            self.hub_series.read()
+        summary = read_summary(self.hub.summary_file)
+        self.hub_series.read()
         started_utc = float(summary.get("started_utc", self.hub_started_utc))
         traffic_from = self._hub_time(self.traffic_started or self.hub_started, started_utc)
         closed_at = self._hub_time(self.closed or time.monotonic(), started_utc)
         results = self._results(summary)
         rows = self._rows(results, traffic_from, closed_at, summary)
         percentiles = self.scenario.percentiles
-        outcomes = evaluate(self.scenario.thresholds, {row.name: row.threshold_values(percentiles) for row in rows})
-        series = self._series(started_utc, closed_at) if self.hub_series is not None else {}
+        outcomes = evaluate(self.scenario.thresholds,
+                            {row.name: row.threshold_values(percentiles) for row in rows})
+        series = self._series(started_utc, closed_at)
         self._judge(summary, results)
-        hub = dict(summary)
-        hub["exit_code"] = self.hub_code
+        if self.generators:
+            self._print_summary(rows, summary)
+        if outcomes:
+            self.say(outcome_table(outcomes))
         run = {"seconds": round(max(closed_at - traffic_from, 0.0), 3), "traffic_from": round(traffic_from, 3),
                "closed_at": round(closed_at, 3), "interrupted": self.interrupted}
         started = datetime.fromtimestamp(self.hub_started_utc, timezone.utc).isoformat(timespec="milliseconds")
-        report = report_dict(self.scenario, run, rows, results, series, outcomes, hub, self.problems, started)
-        if self.generators:
-            self.say(summary_tables(rows, percentiles))
-            self.say(f"hub: {summary.get('messages', '-')} commands, {summary.get('bytes', '-')} bytes "
-                     f"in {summary.get('seconds', '-')} s, malformed {summary.get('malformed', '-')}, "
-                     f"bad frames {summary.get('bad_frames', '-')}, exit code "
-                     f"{'-' if self.hub_code is None else self.hub_code}")
-        if outcomes:
-            self.say(outcome_table(outcomes))
-        chart_series = series if self.hub_series is not None and self.hub_series.last_second else {}
-        return RunResult(report, self.problems, outcomes, chart_series, closed_at)
+        report = report_dict(self.scenario, run, rows, results, series, outcomes,
+                             {**summary, "exit_code": self.hub_code}, self.problems, started)
+        return RunResult(report, self.problems, outcomes, series if self.hub_series.last_second else {}, closed_at)
+
+    def _print_summary(self, rows: List[Figures], summary: dict):
+        self.say(summary_tables(rows, self.scenario.percentiles))
+        self.say(f"hub: {summary.get('messages', '-')} commands, {summary.get('bytes', '-')} bytes "
+                 f"in {summary.get('seconds', '-')} s, malformed {summary.get('malformed', '-')}, "
+                 f"bad frames {summary.get('bad_frames', '-')}, exit code "
+                 f"{'-' if self.hub_code is None else self.hub_code}")
 
     def _judge(self, summary: dict, results: List[GeneratorResult]):
         problems = self.problems

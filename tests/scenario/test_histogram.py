@@ -13,7 +13,8 @@ from skerrow_scenario.generatorlines import last_closing, parse_second  # noqa: 
 from skerrow_scenario.histogram import Histogram, bucket_index, bucket_value, pooled  # noqa: E402
 from skerrow_scenario.series import generator_seconds, hub_second  # noqa: E402
 
-TIMES = "answer_ns_min={} answer_ns_max={} answer_buckets={} response_ns_min={} response_ns_max={} response_buckets={}"
+TIMES = ("answer_ns_min={} answer_ns_max={} answer_buckets={} "
+         "response_ns_min={} response_ns_max={} response_buckets={}")
 CLOSING = ("SkerrowDriver: run: commands=7 seconds=2.00 rate=3.50 answer_ms_p50=0.001 answer_ms_p99=0.001 "
            "answer_ms_max=0.001 failures=1 response_ms_p50=0.001 response_ms_p99=0.001 response_ms_max=0.001 "
            "ticks=9 late_ticks=2 skipped_ticks=1 omitted=3 " + TIMES.format(640, 1_500, "640,1:3,59:2",
