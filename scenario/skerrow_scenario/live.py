@@ -32,7 +32,11 @@ class ResponseTail:
 
 
 def _p99(value: Optional[float]) -> str:
-    return "-" if value is None else f"{value:.2f} ms"
+    """About three digits, so that the line stays short from microseconds to seconds."""
+    if value is None:
+        return "-"
+    decimals = 0 if value >= 100 else 1 if value >= 10 else 2
+    return f"{value:.{decimals}f}ms"
 
 
 class LiveLine:
