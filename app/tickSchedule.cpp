@@ -3,28 +3,21 @@
 void tickSchedule::start(clock::time_point now, clock::duration tickTime)
 {
     interval = tickTime;
-    nextDue = now + tickTime;
+    lastFired = now;
 }
 
 tickOutcome tickSchedule::fire(clock::time_point now)
 {
     tickOutcome outcome;
     outcome.tickTime = interval;
-    if (interval <= clock::duration::zero() || now < nextDue) {
-        /* A timer without a tick time owes nothing ahead; an early firing sets the pace. */
-        outcome.due = now;
-        nextDue = now + interval;
+    const clock::time_point due = lastFired + interval;
+    lastFired = now;
+    /* An early firing owes nothing ahead, and neither does a timer without a tick time. */
+    outcome.due = now < due ? now : due;
+    if (interval <= clock::duration::zero() || now - due < interval)
         return outcome;
-    }
-    outcome.due = nextDue;
-    const auto behind = now - nextDue;
-    if (behind < interval) {
-        nextDue += interval;
-        return outcome;
-    }
     outcome.late = true;
-    outcome.skipped = static_cast<std::uint64_t>(behind / interval);
-    outcome.firstSkippedDue = nextDue + interval;
-    nextDue = now + interval;
+    outcome.skipped = static_cast<std::uint64_t>((now - due) / interval);
+    outcome.firstSkippedDue = due + interval;
     return outcome;
 }

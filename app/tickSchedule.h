@@ -22,11 +22,10 @@ struct tickOutcome {
 /*
  * The ticks a drawn tick time promises, against the firings of a timer that
  * cannot keep them while a send blocks: Qt's timer then fires once, late, and
- * drops the ticks it missed. A firing is taken as the oldest tick still
- * owed. Early and slightly late firings are on time; the schedule follows an
- * early one, and after a late one it starts again from the firing, as the
- * timer itself does, so that the timer's own rounding never adds up to a
- * late tick.
+ * drops the ticks it missed. A tick is due a tick time after the firing
+ * before it, so that the timer's own rounding, early or late, never adds up
+ * from tick to tick; a firing more than a tick time after that is late, and
+ * the ticks that fell due meanwhile were dropped.
  */
 class tickSchedule {
 public:
@@ -37,7 +36,7 @@ public:
 
 private:
     clock::duration interval{};
-    clock::time_point nextDue;
+    clock::time_point lastFired;
 };
 
 #endif /* TICKSCHEDULE_H */

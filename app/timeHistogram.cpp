@@ -48,6 +48,17 @@ void timeHistogram::add(std::uint64_t nanoseconds, std::uint64_t times)
     total += times;
 }
 
+void timeHistogram::merge(const timeHistogram& other)
+{
+    if (other.total == 0)
+        return;
+    for (std::size_t bucket = 0; bucket < buckets.size(); ++bucket)
+        buckets[bucket] += other.buckets[bucket];
+    smallest = total == 0 ? other.smallest : std::min(smallest, other.smallest);
+    largest = std::max(largest, other.largest);
+    total += other.total;
+}
+
 void timeHistogram::clear()
 {
     std::fill(buckets.begin(), buckets.end(), 0);

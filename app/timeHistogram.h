@@ -17,6 +17,8 @@ public:
     timeHistogram();
 
     void add(std::uint64_t nanoseconds, std::uint64_t times = 1);
+    /* Every time of the other one, as if each had been added here. */
+    void merge(const timeHistogram& other);
     void clear();
     std::uint64_t count() const { return total; }
 

@@ -32,6 +32,18 @@ std::string utcNow()
 }
 }
 
+void periodFigures::merge(const periodFigures& other)
+{
+    answer.merge(other.answer);
+    response.merge(other.response);
+    sends += other.sends;
+    failures += other.failures;
+    ticks += other.ticks;
+    lateTicks += other.lateTicks;
+    skippedTicks += other.skippedTicks;
+    omitted += other.omitted;
+}
+
 void periodFigures::clear()
 {
     answer.clear();
@@ -65,13 +77,9 @@ void trafficFigures::startTicks(clock::time_point now, clock::duration tickTime)
 trafficFigures::clock::time_point trafficFigures::tickFired(clock::time_point now, double commandsPerTick)
 {
     const tickOutcome tick = schedule.fire(now);
-    const std::uint64_t ticks = 1 + tick.skipped;
-    const std::uint64_t late = tick.late ? 1 : 0;
-    for (periodFigures* period : {&wholeRun, &thisInterval}) {
-        period->ticks += ticks;
-        period->lateTicks += late;
-        period->skippedTicks += tick.skipped;
-    }
+    thisInterval.ticks += 1 + tick.skipped;
+    thisInterval.lateTicks += tick.late ? 1 : 0;
+    thisInterval.skippedTicks += tick.skipped;
     if (tick.skipped != 0)
         recordSkipped(tick, now, static_cast<std::uint64_t>(std::llround(commandsPerTick)));
     return tick.due;
@@ -86,26 +94,21 @@ void trafficFigures::recordSkipped(const tickOutcome& tick, clock::time_point no
 {
     for (std::uint64_t i = 0; i < tick.skipped && commandsPerTick != 0; ++i) {
         const auto due = tick.firstSkippedDue + tick.tickTime * static_cast<clock::rep>(i);
-        const std::uint64_t waited = nanosecondsBetween(due, now);
-        wholeRun.response.add(waited, commandsPerTick);
-        thisInterval.response.add(waited, commandsPerTick);
+        thisInterval.response.add(nanosecondsBetween(due, now), commandsPerTick);
     }
-    wholeRun.omitted += tick.skipped * commandsPerTick;
     thisInterval.omitted += tick.skipped * commandsPerTick;
 }
 
 void trafficFigures::record(clock::time_point due, clock::time_point sent, clock::time_point answered,
                             bool sendFailed)
 {
-    for (periodFigures* period : {&wholeRun, &thisInterval}) {
-        ++period->sends;
-        if (sendFailed) {
-            ++period->failures;
-            continue;
-        }
-        period->answer.add(nanosecondsBetween(sent, answered));
-        period->response.add(nanosecondsBetween(due, answered));
+    ++thisInterval.sends;
+    if (sendFailed) {
+        ++thisInterval.failures;
+        return;
     }
+    thisInterval.answer.add(nanosecondsBetween(sent, answered));
+    thisInterval.response.add(nanosecondsBetween(due, answered));
 }
 
 intervalFigures trafficFigures::takeInterval(clock::time_point now)
@@ -122,6 +125,7 @@ intervalFigures trafficFigures::takeInterval(clock::time_point now)
         figures.line = "SkerrowDriver: second: utc=" + utcNow() + head + count("commands", thisInterval.sends) +
                        " " + count("failures", thisInterval.failures) + " " + thisInterval.tickAndTimeFields();
     }
+    wholeRun.merge(thisInterval);
     thisInterval.clear();
     intervalStart = now;
     return figures;
@@ -131,8 +135,10 @@ std::string trafficFigures::runLine(clock::time_point now) const
 {
     const double seconds = secondsBetween(runStart, now);
     const double rate = seconds > 0 ? static_cast<double>(commands()) / seconds : 0;
-    const timeHistogram& answer = wholeRun.answer;
-    const timeHistogram& response = wholeRun.response;
+    periodFigures run = wholeRun;
+    run.merge(thisInterval);
+    const timeHistogram& answer = run.answer;
+    const timeHistogram& response = run.response;
     char line[512];
     std::snprintf(line, sizeof line,
                   "SkerrowDriver: run: commands=%llu seconds=%.2f rate=%.2f answer_ms_p50=%.3f "
@@ -141,5 +147,5 @@ std::string trafficFigures::runLine(clock::time_point now) const
                   static_cast<unsigned long long>(commands()), seconds, rate, answer.quantileMs(0.5),
                   answer.quantileMs(0.99), answer.maxMs(), static_cast<unsigned long long>(failures()),
                   response.quantileMs(0.5), response.quantileMs(0.99), response.maxMs());
-    return line + wholeRun.tickAndTimeFields();
+    return line + run.tickAndTimeFields();
 }

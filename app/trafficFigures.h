@@ -27,6 +27,7 @@ struct periodFigures {
     std::uint64_t omitted = 0;
 
     bool idle() const { return sends == 0 && ticks == 0; }
+    void merge(const periodFigures& other);
     void clear();
     /* "ticks=T late_ticks=L skipped_ticks=K omitted=O" and both histograms. */
     std::string tickAndTimeFields() const;
@@ -45,8 +46,10 @@ struct intervalFigures {
 
 /*
  * The generator's counts for the whole run and for the interval since the
- * status bar last read them. Times come from the caller so that they are
- * monotonic and so that tests can give their own.
+ * status bar last read them. A command is counted in the interval alone; the
+ * interval joins the run when it ends, which halves the counting per command.
+ * Times come from the caller so that they are monotonic and so that tests can
+ * give their own.
  */
 class trafficFigures {
 public:
@@ -70,9 +73,9 @@ public:
     /* The interval that ends now; the next one begins. */
     intervalFigures takeInterval(clock::time_point now);
 
-    std::uint64_t commands() const { return wholeRun.sends; }
-    std::uint64_t failures() const { return wholeRun.failures; }
-    std::uint64_t lateTicks() const { return wholeRun.lateTicks; }
+    std::uint64_t commands() const { return wholeRun.sends + thisInterval.sends; }
+    std::uint64_t failures() const { return wholeRun.failures + thisInterval.failures; }
+    std::uint64_t lateTicks() const { return wholeRun.lateTicks + thisInterval.lateTicks; }
 
     /*
      * "SkerrowDriver: run: commands=N seconds=S rate=R answer_ms_p50=A
@@ -85,7 +88,7 @@ private:
     void recordSkipped(const tickOutcome& tick, clock::time_point now, std::uint64_t commandsPerTick);
 
     tickSchedule schedule;
-    periodFigures wholeRun;
+    periodFigures wholeRun; /* until the interval began */
     periodFigures thisInterval;
     clock::time_point runStart;
     clock::time_point intervalStart;

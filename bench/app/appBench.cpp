@@ -72,12 +72,26 @@ private:
     QProcess process;
 };
 
-constexpr int rounds = 5;
+constexpr int rounds = 9;
 
 /* A machine shared with other work slows some rounds, never speeds one up: the best one counts. */
 double best(const std::vector<double>& rates)
 {
     return *std::max_element(rates.begin(), rates.end());
+}
+
+/*
+ * The machine's speed drifts over a run by more than the figures cost: the
+ * ratio of each round's two neighbouring measurements, and the middle one of
+ * those, follows the drift.
+ */
+double medianRatio(const std::vector<double>& numerators, const std::vector<double>& denominators)
+{
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < numerators.size(); ++i)
+        ratios.push_back(numerators[i] / denominators[i]);
+    std::sort(ratios.begin(), ratios.end());
+    return ratios[ratios.size() / 2];
 }
 
 void report(const char* what, long long messages, double seconds)
@@ -263,8 +277,12 @@ int main(int argc, char** argv)
     std::vector<double> alone, generator, withoutFigures;
     for (int round = 0; round < rounds; ++round) {
         alone.push_back(driverAloneRate(phaseDir(), seconds));
-        generator.push_back(generatorRate(phaseDir(), seconds, generatorWhat.c_str()));
+        /* Each goes first in every other round, so that neither always meets the machine as the other left it. */
+        if (round % 2 == 0)
+            generator.push_back(generatorRate(phaseDir(), seconds, generatorWhat.c_str()));
         withoutFigures.push_back(generatorWithoutFiguresRate(phaseDir(), seconds));
+        if (round % 2 == 1)
+            generator.push_back(generatorRate(phaseDir(), seconds, generatorWhat.c_str()));
     }
     const double aloneBest = best(alone);
     const double generatorBest = best(generator);
@@ -273,9 +291,11 @@ int main(int argc, char** argv)
                 "generator without figures %.0f commands/s (%.1f %%)\n",
                 rounds, aloneBest, generatorBest, 100.0 * generatorBest / aloneBest, withoutBest,
                 100.0 * withoutBest / aloneBest);
-    const double kept = 100.0 * generatorBest / withoutBest;
-    std::printf("the figures keep %.1f %% of the generator's rate (best against best; target at least %.0f %%: %s)\n",
-                kept, keptTargetPercent, kept >= keptTargetPercent ? "met" : "missed");
+    const double kept = 100.0 * medianRatio(generator, withoutFigures);
+    std::printf("the figures keep %.1f %% of the generator's rate (median of the rounds' ratios; best against "
+                "best %.1f %%; target at least %.0f %%: %s)\n",
+                kept, 100.0 * generatorBest / withoutBest, keptTargetPercent,
+                kept >= keptTargetPercent ? "met" : "missed");
     const double tickSeconds = std::max(seconds, 3.0);
     tickInterval(phaseDir(), 100, tickSeconds);
     tickInterval(phaseDir(), 10, tickSeconds);
