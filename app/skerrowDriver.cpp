@@ -322,7 +322,7 @@ void skerrowDriver::showFiguresEverySecond()
 {
     figuresLabel = new QLabel(ui.statusBar);
     ui.statusBar->addWidget(figuresLabel);
-    figures.start(trafficFigures::now());
+    figures.start(trafficFigures::now(), trafficFigures::utcMsNow());
     auto* timer = new QTimer(this);
     connect(timer, &QTimer::timeout, this, [this] { showFigures(); });
     timer->start(figuresIntervalMs);
@@ -331,26 +331,30 @@ void skerrowDriver::showFiguresEverySecond()
 
 void skerrowDriver::showFigures()
 {
-    const intervalFigures last = figures.takeInterval(trafficFigures::now());
-    const double rate = last.seconds > 0 ? static_cast<double>(last.commands) / last.seconds : 0;
+    writeSecondLines(figures.takeEndedSeconds(trafficFigures::now()));
+    const secondSummary& last = figures.lastSecond();
     figuresLabel->setText(
         QStringLiteral("Device %1   Sent %2   %3 per second   Answer p50 %4, p99 %5   Failed %6   Late %7")
             .arg(device)
             .arg(figures.commands())
-            .arg(rate, 0, 'f', 1)
+            .arg(static_cast<double>(last.commands), 0, 'f', 1)
             .arg(millisecondsText(last.answerP50Ms, last.answered),
                  millisecondsText(last.answerP99Ms, last.answered))
             .arg(figures.failures())
             .arg(figures.lateTicks()));
-    /* A second of its own for a runner that pools seconds of many generators. */
-    if (!last.line.empty())
-        OutputDebugStringA(last.line.c_str());
+}
+
+/* A line a second, for a runner that pools the seconds of many generators. */
+void skerrowDriver::writeSecondLines(const std::vector<std::string>& lines)
+{
+    for (const std::string& line : lines)
+        OutputDebugStringA(line.c_str());
 }
 
 /*
  * Only a window that registered has run; the line is written once. The part
- * of a second since the last second's line gets a line of its own first, so
- * that the seconds' lines add up to the run's.
+ * of a second before it gets a line of its own first, so that the seconds'
+ * lines add up to the run's.
  */
 void skerrowDriver::reportRun()
 {
@@ -358,9 +362,7 @@ void skerrowDriver::reportRun()
         return;
     runReported = true;
     const auto now = trafficFigures::now();
-    const intervalFigures last = figures.takeInterval(now);
-    if (!last.line.empty())
-        OutputDebugStringA(last.line.c_str());
+    writeSecondLines(figures.takeLastSecond(now));
     OutputDebugStringA(figures.runLine(now).c_str());
 }
 

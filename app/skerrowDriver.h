@@ -10,6 +10,7 @@
 #include <QString>
 
 #include <string>
+#include <vector>
 
 class QCloseEvent;
 class QLabel;
@@ -67,6 +68,7 @@ private:
     void sendRandomCommand(trafficFigures::clock::time_point due);
     void showFiguresEverySecond();
     void showFigures();
+    void writeSecondLines(const std::vector<std::string>& lines);
     void reportRun();
 
     void updateSlotValues();

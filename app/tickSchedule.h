@@ -23,9 +23,10 @@ struct tickOutcome {
  * The ticks a drawn tick time promises, against the firings of a timer that
  * cannot keep them while a send blocks: Qt's timer then fires once, late, and
  * drops the ticks it missed. A tick is due a tick time after the firing
- * before it, so that the timer's own rounding, early or late, never adds up
- * from tick to tick; a firing more than a tick time after that is late, and
- * the ticks that fell due meanwhile were dropped.
+ * before it, and 5 % more, the slack a coarse timer allows itself; so the
+ * timer's own rounding, early or late, never adds up from tick to tick. A
+ * firing more than a tick time after that is late, and the ticks that fell
+ * due meanwhile, a tick time apart, were dropped.
  */
 class tickSchedule {
 public:

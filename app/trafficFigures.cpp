@@ -4,6 +4,9 @@
 #include <cstdio>
 
 namespace {
+constexpr std::int64_t msPerSecond = 1000;
+constexpr auto oneSecond = std::chrono::seconds(1);
+
 double secondsBetween(trafficFigures::clock::time_point from, trafficFigures::clock::time_point to)
 {
     return std::chrono::duration<double>(to - from).count();
@@ -20,15 +23,14 @@ std::string count(const char* key, std::uint64_t value)
     return std::string(key) + "=" + std::to_string(value);
 }
 
-/* Unix time with milliseconds: where a runner places a second among other processes' seconds. */
-std::string utcNow()
+std::string secondLine(std::int64_t endUtcMs, double seconds, const periodFigures& figures)
 {
-    const auto since = std::chrono::system_clock::now().time_since_epoch();
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld.%03lld", static_cast<long long>(ms / 1000),
-                  static_cast<long long>(ms % 1000));
-    return text;
+    char head[96];
+    std::snprintf(head, sizeof head, "SkerrowDriver: second: utc=%lld.%03lld seconds=%.2f ",
+                  static_cast<long long>(endUtcMs / msPerSecond), static_cast<long long>(endUtcMs % msPerSecond),
+                  seconds);
+    return head + count("commands", figures.sends) + " " + count("failures", figures.failures) + " " +
+           figures.tickAndTimeFields();
 }
 }
 
@@ -63,10 +65,19 @@ trafficFigures::clock::time_point trafficFigures::now()
     return clock::now();
 }
 
-void trafficFigures::start(clock::time_point now)
+std::int64_t trafficFigures::utcMsNow()
+{
+    const auto since = std::chrono::system_clock::now().time_since_epoch();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+}
+
+void trafficFigures::start(clock::time_point now, std::int64_t utcMs)
 {
     runStart = now;
-    intervalStart = now;
+    secondStart = now;
+    const std::int64_t intoSecond = utcMs % msPerSecond;
+    secondEnd = now + std::chrono::milliseconds(msPerSecond - intoSecond);
+    secondEndUtcMs = utcMs - intoSecond + msPerSecond;
 }
 
 void trafficFigures::startTicks(clock::time_point now, clock::duration tickTime)
@@ -76,10 +87,11 @@ void trafficFigures::startTicks(clock::time_point now, clock::duration tickTime)
 
 trafficFigures::clock::time_point trafficFigures::tickFired(clock::time_point now, double commandsPerTick)
 {
+    endSecondsBefore(now);
     const tickOutcome tick = schedule.fire(now);
-    thisInterval.ticks += 1 + tick.skipped;
-    thisInterval.lateTicks += tick.late ? 1 : 0;
-    thisInterval.skippedTicks += tick.skipped;
+    thisSecond.ticks += 1 + tick.skipped;
+    thisSecond.lateTicks += tick.late ? 1 : 0;
+    thisSecond.skippedTicks += tick.skipped;
     if (tick.skipped != 0)
         recordSkipped(tick, now, static_cast<std::uint64_t>(std::llround(commandsPerTick)));
     return tick.due;
@@ -94,41 +106,68 @@ void trafficFigures::recordSkipped(const tickOutcome& tick, clock::time_point no
 {
     for (std::uint64_t i = 0; i < tick.skipped && commandsPerTick != 0; ++i) {
         const auto due = tick.firstSkippedDue + tick.tickTime * static_cast<clock::rep>(i);
-        thisInterval.response.add(nanosecondsBetween(due, now), commandsPerTick);
+        thisSecond.response.add(nanosecondsBetween(due, now), commandsPerTick);
     }
-    thisInterval.omitted += tick.skipped * commandsPerTick;
+    thisSecond.omitted += tick.skipped * commandsPerTick;
 }
 
 void trafficFigures::record(clock::time_point due, clock::time_point sent, clock::time_point answered,
                             bool sendFailed)
 {
-    ++thisInterval.sends;
+    endSecondsBefore(answered);
+    ++thisSecond.sends;
     if (sendFailed) {
-        ++thisInterval.failures;
+        ++thisSecond.failures;
         return;
     }
-    thisInterval.answer.add(nanosecondsBetween(sent, answered));
-    thisInterval.response.add(nanosecondsBetween(due, answered));
+    thisSecond.answer.add(nanosecondsBetween(sent, answered));
+    thisSecond.response.add(nanosecondsBetween(due, answered));
 }
 
-intervalFigures trafficFigures::takeInterval(clock::time_point now)
+/* A command belongs to the second its answer came in; seconds without traffic give no line. */
+void trafficFigures::endSecondsBefore(clock::time_point now)
 {
-    intervalFigures figures;
-    figures.commands = thisInterval.sends;
-    figures.answered = thisInterval.answer.count();
-    figures.seconds = secondsBetween(intervalStart, now);
-    figures.answerP50Ms = thisInterval.answer.quantileMs(0.5);
-    figures.answerP99Ms = thisInterval.answer.quantileMs(0.99);
-    if (!thisInterval.idle()) {
-        char head[64];
-        std::snprintf(head, sizeof head, " seconds=%.2f ", figures.seconds);
-        figures.line = "SkerrowDriver: second: utc=" + utcNow() + head + count("commands", thisInterval.sends) +
-                       " " + count("failures", thisInterval.failures) + " " + thisInterval.tickAndTimeFields();
-    }
-    wholeRun.merge(thisInterval);
-    thisInterval.clear();
-    intervalStart = now;
-    return figures;
+    if (now < secondEnd)
+        return;
+    endThisSecond(secondEnd, secondEndUtcMs);
+    const auto idleSeconds = (now - secondEnd) / oneSecond;
+    if (idleSeconds > 0)
+        lastEnded = {};
+    secondEnd += oneSecond * (idleSeconds + 1);
+    secondEndUtcMs += msPerSecond * (idleSeconds + 1);
+    secondStart = secondEnd - oneSecond;
+}
+
+void trafficFigures::endThisSecond(clock::time_point end, std::int64_t endUtcMs)
+{
+    lastEnded = {thisSecond.sends, thisSecond.answer.count(), thisSecond.answer.quantileMs(0.5),
+                 thisSecond.answer.quantileMs(0.99)};
+    if (!thisSecond.idle())
+        endedLines.push_back(secondLine(endUtcMs, secondsBetween(secondStart, end), thisSecond));
+    wholeRun.merge(thisSecond);
+    thisSecond.clear();
+}
+
+std::vector<std::string> trafficFigures::takeEndedSeconds(clock::time_point now)
+{
+    endSecondsBefore(now);
+    return takeLines();
+}
+
+std::vector<std::string> trafficFigures::takeLastSecond(clock::time_point now)
+{
+    endSecondsBefore(now);
+    const auto early = std::chrono::duration_cast<std::chrono::milliseconds>(secondEnd - now).count();
+    endThisSecond(now, secondEndUtcMs - early);
+    secondStart = now;
+    return takeLines();
+}
+
+std::vector<std::string> trafficFigures::takeLines()
+{
+    std::vector<std::string> lines;
+    lines.swap(endedLines);
+    return lines;
 }
 
 std::string trafficFigures::runLine(clock::time_point now) const
@@ -136,7 +175,7 @@ std::string trafficFigures::runLine(clock::time_point now) const
     const double seconds = secondsBetween(runStart, now);
     const double rate = seconds > 0 ? static_cast<double>(commands()) / seconds : 0;
     periodFigures run = wholeRun;
-    run.merge(thisInterval);
+    run.merge(thisSecond);
     const timeHistogram& answer = run.answer;
     const timeHistogram& response = run.response;
     char line[512];

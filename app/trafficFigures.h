@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 /*
  * The counts of a stretch of the run, the whole run or one second of it.
@@ -33,23 +34,22 @@ struct periodFigures {
     std::string tickAndTimeFields() const;
 };
 
-/* What the status bar shows of the interval just ended, and the interval's debug line. */
-struct intervalFigures {
+/* What the status bar shows of the last second that ended. */
+struct secondSummary {
     std::uint64_t commands = 0;
     std::uint64_t answered = 0;
-    double seconds = 0;
     double answerP50Ms = 0;
     double answerP99Ms = 0;
-    /* "SkerrowDriver: second: ..."; empty for an interval without ticks or sends. */
-    std::string line;
 };
 
 /*
- * The generator's counts for the whole run and for the interval since the
- * status bar last read them. A command is counted in the interval alone; the
- * interval joins the run when it ends, which halves the counting per command.
- * Times come from the caller so that they are monotonic and so that tests can
- * give their own.
+ * The generator's counts, second by second and for the whole run. Its
+ * seconds are the wall clock's, so that a runner can lay the seconds of many
+ * generators and of the hub side by side; each second that had a tick or a
+ * send gives a line "SkerrowDriver: second: utc=END seconds=LENGTH ...". A
+ * command is counted in its second alone, and a second joins the run when it
+ * ends, which halves the counting per command. Times come from the caller so
+ * that they are monotonic and so that tests can give their own.
  */
 class trafficFigures {
 public:
@@ -57,9 +57,11 @@ public:
 
     /* The monotonic clock's time, for the caller to hand back. */
     static clock::time_point now();
+    /* The wall clock's time in milliseconds since the Unix epoch. */
+    static std::int64_t utcMsNow();
 
-    /* The run and its first interval begin. */
-    void start(clock::time_point now);
+    /* The run begins at now, which is utcMs on the wall clock. */
+    void start(clock::time_point now, std::int64_t utcMs);
     /* Generating begins with a drawn tick time; ticks are due from now on. */
     void startTicks(clock::time_point now, clock::duration tickTime);
     /*
@@ -70,12 +72,15 @@ public:
     clock::time_point tickFired(clock::time_point now, double commandsPerTick);
     void record(clock::time_point due, clock::time_point sent, clock::time_point answered, bool failed);
 
-    /* The interval that ends now; the next one begins. */
-    intervalFigures takeInterval(clock::time_point now);
+    /* Ends the seconds that are over by now; the lines of those that had traffic, oldest first. */
+    std::vector<std::string> takeEndedSeconds(clock::time_point now);
+    /* Ends the run's last second early, at now; its line, or nothing. */
+    std::vector<std::string> takeLastSecond(clock::time_point now);
+    const secondSummary& lastSecond() const { return lastEnded; }
 
-    std::uint64_t commands() const { return wholeRun.sends + thisInterval.sends; }
-    std::uint64_t failures() const { return wholeRun.failures + thisInterval.failures; }
-    std::uint64_t lateTicks() const { return wholeRun.lateTicks + thisInterval.lateTicks; }
+    std::uint64_t commands() const { return wholeRun.sends + thisSecond.sends; }
+    std::uint64_t failures() const { return wholeRun.failures + thisSecond.failures; }
+    std::uint64_t lateTicks() const { return wholeRun.lateTicks + thisSecond.lateTicks; }
 
     /*
      * "SkerrowDriver: run: commands=N seconds=S rate=R answer_ms_p50=A
@@ -86,12 +91,19 @@ public:
 
 private:
     void recordSkipped(const tickOutcome& tick, clock::time_point now, std::uint64_t commandsPerTick);
+    void endSecondsBefore(clock::time_point now);
+    void endThisSecond(clock::time_point end, std::int64_t endUtcMs);
+    std::vector<std::string> takeLines();
 
     tickSchedule schedule;
-    periodFigures wholeRun; /* until the interval began */
-    periodFigures thisInterval;
+    periodFigures wholeRun; /* until this second began */
+    periodFigures thisSecond;
+    secondSummary lastEnded;
+    std::vector<std::string> endedLines;
     clock::time_point runStart;
-    clock::time_point intervalStart;
+    clock::time_point secondStart;
+    clock::time_point secondEnd;
+    std::int64_t secondEndUtcMs = 0;
 };
 
 #endif /* TRAFFICFIGURES_H */

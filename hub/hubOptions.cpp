@@ -170,9 +170,11 @@ Options:
   --series FILE        write commands and bytes per device and second as CSV: the header
                        "second,device,commands,bytes", then, once each second of the run
                        has passed, one row per device that sent anything in it (a device
-                       with nothing in a second has no row), appended and flushed; seconds
-                       count from 1 at the hub's start, and the last, partial second is
-                       written on exit, so the rows add up to the summary's "devices"
+                       with nothing in a second has no row), appended and flushed; the
+                       seconds are the wall clock's, second 1 being the one the hub
+                       started in (its part after the start), and the last, partial
+                       second is written on exit, so the rows add up to the summary's
+                       "devices"
   --quiet              no live status line
   --ready FILE         write the hub window's handle (decimal) to FILE once the window
                        exists and the loop runs
@@ -219,7 +221,8 @@ terminator). Each IR text must read "IR DEVICE SLOT 'TEXT' 0" with a registered
 device and no apostrophe or percent sign inside TEXT; others count as malformed.
 
 Summary JSON keys: "messages", "bytes", "seconds", "started_utc" (Unix seconds, to
-the millisecond, when the run began: its second 0), "rate" (messages per second),
+the millisecond, when the run began; the series' second N is the wall clock's
+second floor(started_utc)+N-1), "rate" (messages per second),
 "byte_rate", "malformed", "bad_frames" (relay or telmif32 frames refused), "values"
 (device values taken: 49244, 49860),
 "slot_min", "slot_max", "size_min", "size_max" (of well-formed IR texts; null

@@ -2,6 +2,7 @@
 
 #include "telmifFrame.h"
 
+#include <cmath>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -122,11 +123,15 @@ kivStandin::kivStandin(const hubOptions& options) : m_options(options), m_traffi
 }
 
 // Unix time is read together with the tick count, so that "started_utc"
-// and the run's seconds count from the same instant.
+// and the run's seconds count from the same instant. The series' seconds are
+// the wall clock's (the first one only partly the run's), so that they line
+// up with the seconds of the drivers and of other workstations.
 void kivStandin::startClock()
 {
     m_startTick = GetTickCount();
     m_startedUtc = unixSeconds();
+    const double intoSecond = m_startedUtc - std::floor(m_startedUtc);
+    m_seriesTick = m_startTick - static_cast<DWORD>(intoSecond * 1000);
 }
 
 kivStandin::~kivStandin()
@@ -505,7 +510,7 @@ void kivStandin::capture(std::string_view text)
 // so a second whose rows are written takes no more counts.
 std::size_t kivStandin::secondOfRun() const
 {
-    return (GetTickCount() - m_startTick) / 1000;
+    return (GetTickCount() - m_seriesTick) / 1000;
 }
 
 // Flushed per second, so that a run that is killed keeps what it had. The

@@ -11,7 +11,12 @@ trafficFigures::clock::time_point trafficFigures::now()
     return {};
 }
 
-void trafficFigures::start(clock::time_point) {}
+std::int64_t trafficFigures::utcMsNow()
+{
+    return 0;
+}
+
+void trafficFigures::start(clock::time_point, std::int64_t) {}
 
 void trafficFigures::startTicks(clock::time_point, clock::duration) {}
 
@@ -22,7 +27,12 @@ trafficFigures::clock::time_point trafficFigures::tickFired(clock::time_point, d
 
 void trafficFigures::record(clock::time_point, clock::time_point, clock::time_point, bool) {}
 
-intervalFigures trafficFigures::takeInterval(clock::time_point)
+std::vector<std::string> trafficFigures::takeEndedSeconds(clock::time_point)
+{
+    return {};
+}
+
+std::vector<std::string> trafficFigures::takeLastSecond(clock::time_point)
 {
     return {};
 }

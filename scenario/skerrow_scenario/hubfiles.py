@@ -2,6 +2,7 @@
 CSV series of commands per device and second (--series)."""
 
 import json
+import math
 from typing import Dict, List
 
 from .growing import GrowingFile
@@ -21,13 +22,21 @@ def read_summary(path: str) -> dict:
     return summary if isinstance(summary, dict) else {}
 
 
-def registration_times(summary: dict) -> Dict[int, float]:
-    """Per device, when the hub first took its registration, in seconds
-    since the hub's start."""
+def series_origin(started_utc: float) -> int:
+    """The wall clock's second in which the hub started: the hub's series
+    counts the wall clock's seconds from it, second k covering [k - 1, k)
+    on the time axis that begins there."""
+    return math.floor(started_utc)
+
+
+def registration_times(summary: dict, started_utc: float) -> Dict[int, float]:
+    """Per device, when the hub first took its registration, on the series'
+    time axis (its registration times count from the hub's start)."""
+    offset = started_utc - series_origin(started_utc)
     times: Dict[int, float] = {}
     for entry in summary.get("registrations", []):
         if entry.get("reply") not in REFUSALS:
-            times.setdefault(int(entry["device"]), float(entry["time"]))
+            times.setdefault(int(entry["device"]), float(entry["time"]) + offset)
     return times
 
 

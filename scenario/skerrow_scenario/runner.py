@@ -12,7 +12,7 @@ from typing import Dict, List, Optional, TextIO
 
 from . import processes
 from .figures import Figures, GeneratorResult, Window, figures_of, rate_window
-from .hubfiles import HubSeries, malformed_of, read_summary, registration_times
+from .hubfiles import HubSeries, malformed_of, read_summary, registration_times, series_origin
 from .live import LiveLine, ResponseTail
 from .processes import Generator, Hub, RunDirectory
 from .report import report_dict, summary_tables
@@ -126,11 +126,12 @@ class ScenarioRun:
         end = self.traffic_started + self.scenario.seconds
         try:
             while True:
-                # Just after each of the hub's seconds has been written, so
-                # that every line shows a second of its own.
+                # Just after each of the hub's seconds, which are the wall
+                # clock's, has been written, so that every line shows a
+                # second of its own.
+                wall = time.time()
                 now = time.monotonic()
-                next_second = self.hub_started + math.floor(now - self.hub_started - LIVE_OFFSET) + 1 + LIVE_OFFSET
-                moment = min(next_second, end)
+                moment = min(now + math.floor(wall - LIVE_OFFSET) + 1 + LIVE_OFFSET - wall, end)
                 if moment > now:
                     time.sleep(moment - now)
                 self.hub_series.read()
@@ -153,7 +154,7 @@ class ScenarioRun:
         """Each group's commands in the hub's latest written second. A second
         without commands has no rows, so when none came the one before the
         second now due is taken: it has long been written."""
-        due = math.floor(time.monotonic() - self.hub_started - LIVE_OFFSET)
+        due = math.floor(time.time() - LIVE_OFFSET) - series_origin(self.hub_started_utc)
         second = max(self.hub_series.last_second, due - 1)
         return {g.name: self.hub_series.in_seconds(g.name, second, second) for g in self.scenario.groups}
 
@@ -174,13 +175,13 @@ class ScenarioRun:
             self.problems.append("the hub had not ended after its grace time; ended it")
             self.hub.stop()
 
-    def _hub_time(self, moment: float, started_utc: float) -> float:
-        """A moment of the monotonic clock in seconds since the hub's own
-        start, which comes a little after the runner started it."""
-        return self.hub_started_utc + (moment - self.hub_started) - started_utc
+    def _hub_time(self, moment: float, origin: int) -> float:
+        """A moment of the monotonic clock on the series' time axis, which
+        begins at the wall clock's second the hub started in."""
+        return self.hub_started_utc + (moment - self.hub_started) - origin
 
-    def _results(self, summary: dict) -> List[GeneratorResult]:
-        registered = registration_times(summary)
+    def _results(self, summary: dict, started_utc: float) -> List[GeneratorResult]:
+        registered = registration_times(summary, started_utc)
         per_device = summary.get("devices", {})
         results = []
         for g in self.generators:
@@ -214,8 +215,8 @@ class ScenarioRun:
                                malformed=summary.get("malformed")))
         return rows
 
-    def _series(self, started_utc: float, closed_at: float) -> Dict[str, Dict[str, list]]:
-        pooled = generator_seconds([(g.group, g.error_file) for g in self.generators], started_utc)
+    def _series(self, origin: int, closed_at: float) -> Dict[str, Dict[str, list]]:
+        pooled = generator_seconds([(g.group, g.error_file) for g in self.generators], origin)
         seconds = max(self.hub_series.last_second, last_pooled_second(pooled), math.ceil(closed_at))
         return group_series([g.name for g in self.scenario.groups], self.hub_series, pooled, seconds)
 
@@ -223,14 +224,15 @@ class ScenarioRun:
         summary = read_summary(self.hub.summary_file)
         self.hub_series.read()
         started_utc = float(summary.get("started_utc", self.hub_started_utc))
-        traffic_from = self._hub_time(self.traffic_started or self.hub_started, started_utc)
-        closed_at = self._hub_time(self.closed or time.monotonic(), started_utc)
-        results = self._results(summary)
+        origin = series_origin(started_utc)
+        traffic_from = self._hub_time(self.traffic_started or self.hub_started, origin)
+        closed_at = self._hub_time(self.closed or time.monotonic(), origin)
+        results = self._results(summary, started_utc)
         rows = self._rows(results, traffic_from, closed_at, summary)
         percentiles = self.scenario.percentiles
         outcomes = evaluate(self.scenario.thresholds,
                             {row.name: row.threshold_values(percentiles) for row in rows})
-        series = self._series(started_utc, closed_at)
+        series = self._series(origin, closed_at)
         self._judge(summary, results)
         if self.generators:
             self._print_summary(rows, summary)

@@ -18,10 +18,12 @@ TIME_KEYS = ("answer_ms_p50", "answer_ms_p99", "response_ms_p99")
 SecondFigures = Tuple[Optional[float], Optional[float], Optional[float], int]
 
 
-def hub_second(line: GeneratorLine, started_utc: float) -> int:
-    """The hub's second (counted from 1) that holds the middle of the
-    line's interval: a generator's seconds do not begin with the hub's."""
-    middle = line.figures["utc"] - line.figures["seconds"] / 2 - started_utc
+def hub_second(line: GeneratorLine, origin: int) -> int:
+    """The hub's second (counted from 1) that holds the line's interval.
+    Both count the wall clock's seconds, so an interval lies inside one of
+    the hub's; its middle is taken all the same, in case the clocks differ
+    by a little."""
+    middle = line.figures["utc"] - line.figures["seconds"] / 2 - origin
     return math.floor(middle) + 1
 
 
@@ -41,7 +43,7 @@ class _SecondPool:
                 self.response.quantile_ms(P99), self.late_ticks)
 
 
-def _second_lines(path: str, group: str, started_utc: float) -> Iterator[Tuple[int, str, GeneratorLine]]:
+def _second_lines(path: str, group: str, origin: int) -> Iterator[Tuple[int, str, GeneratorLine]]:
     """A generator's second lines with their hub seconds, never going back,
     so that a wall clock stepped back cannot unsort the merge."""
     try:
@@ -53,11 +55,11 @@ def _second_lines(path: str, group: str, started_utc: float) -> Iterator[Tuple[i
         for raw in stream:
             line = parse_second(raw.decode("latin-1"))
             if line is not None:
-                previous = max(previous, hub_second(line, started_utc))
+                previous = max(previous, hub_second(line, origin))
                 yield previous, group, line
 
 
-def generator_seconds(sources: List[Tuple[str, str]], started_utc: float) -> Dict[str, Dict[int, SecondFigures]]:
+def generator_seconds(sources: List[Tuple[str, str]], origin: int) -> Dict[str, Dict[int, SecondFigures]]:
     """Per group and hub second, the figures of its generators' second
     lines pooled. sources: (group, stderr file) per generator. The files are
     read side by side in time order, so that only one second's histograms
@@ -65,7 +67,7 @@ def generator_seconds(sources: List[Tuple[str, str]], started_utc: float) -> Dic
     result: Dict[str, Dict[int, SecondFigures]] = {group: {} for group, _ in sources}
     pools: Dict[str, _SecondPool] = {}
     current = 0
-    merged = heapq.merge(*(_second_lines(path, group, started_utc) for group, path in sources),
+    merged = heapq.merge(*(_second_lines(path, group, origin) for group, path in sources),
                          key=lambda item: item[0])
     for second, group, line in merged:
         if second != current:
