@@ -17,7 +17,7 @@ from .scenariofile import Scenario  # noqa: E402
 def draw_chart(path: str, scenario: Scenario, series: Dict[str, Dict[str, list]], closed_at: float):
     """Writes the chart as PNG. series: per group, its "commands" and
     "response_ms_p99" per second of the hub's run; closed_at: when closing
-    was announced, in seconds since the hub's start, marked on both panels."""
+    was announced, on the series' time axis, marked on both panels."""
     figure, (rates, responses) = plt.subplots(2, 1, figsize=(10, 8), dpi=100, sharex=True,
                                               gridspec_kw={"height_ratios": [3, 2]})
     _draw_rates(rates, scenario, series)
@@ -28,7 +28,7 @@ def draw_chart(path: str, scenario: Scenario, series: Dict[str, Dict[str, list]]
         axes.grid(True, alpha=0.3)
         axes.legend(loc="best", fontsize="small")
     rates.set_title(f"Skerrow Driver load: {scenario.path.rsplit('/', 1)[-1]}")
-    responses.set_xlabel("seconds since the hub's start")
+    responses.set_xlabel("seconds from the start of the wall-clock second the hub started in")
     figure.tight_layout()
     figure.savefig(path, format="png")
     plt.close(figure)

@@ -86,8 +86,9 @@ Report (--report FILE, JSON):
   schema       2
   started_utc  when the run began (ISO 8601, UTC)
   scenario     the file read: seconds, hub, groups, percentiles, thresholds
-  run          seconds, traffic_from, closed_at (seconds since the hub's
-               start), interrupted
+  run          seconds, traffic_from, closed_at (seconds from the start of
+               the wall-clock second the hub started in: the hub's second N
+               covers N-1 to N), interrupted
   groups       name -> figures;  total: the figures of all
                figures: generators, registered, commands, bytes, rate,
                window (from, to, seconds, whole_seconds, measured, note),

@@ -22,7 +22,7 @@ class GeneratorResult:
     arguments: List[str]
     exit_code: Optional[int]
     killed: bool
-    registered_at: Optional[float]  # seconds since the hub's start, None if never taken
+    registered_at: Optional[float]  # on the series' time axis; None if never taken
     closing: Optional[GeneratorLine]
     message_boxes: List[str]
     commands: int = 0  # as the hub counted them
@@ -48,7 +48,8 @@ class GeneratorResult:
 
 @dataclass
 class Window:
-    """The time a rate is taken over, in seconds since the hub's start."""
+    """The time a rate is taken over, on the series' time axis: seconds from
+    the start of the wall-clock second in which the hub started."""
     start: float
     end: float
     whole_seconds: Optional[Tuple[int, int]]  # the hub's seconds counted; None: the whole run

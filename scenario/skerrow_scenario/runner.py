@@ -44,7 +44,7 @@ class RunResult:
     outcomes: List[Outcome] = field(default_factory=list)
     # Per group its series over the hub's seconds; empty when the hub wrote none.
     series: Dict[str, Dict[str, list]] = field(default_factory=dict)
-    closed_at: float = 0.0  # seconds since the hub's start when closing was announced
+    closed_at: float = 0.0  # when closing was announced, on the series' time axis
 
 
 class _Interrupted(Exception):
