@@ -2,6 +2,7 @@
 #include "kivStandin.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
@@ -202,6 +203,9 @@ void kivStandin::commandStatus()
         hubSay("driver " + std::to_string(driver.device) + " " +
                std::to_string(reinterpret_cast<std::uintptr_t>(driver.window)) + " " + std::to_string(driver.mode) +
                " " + std::to_string(driver.state));
+    char started[48];
+    std::snprintf(started, sizeof started, "run started_utc=%.3f", m_startedUtc);
+    hubSay(started);
     hubSay("counts messages=" + std::to_string(m_traffic.total().messages) + " malformed=" +
            std::to_string(m_traffic.malformed()) + " bad_frames=" + std::to_string(m_traffic.badFrames()));
     hubSay("ok status " + std::to_string(drivers.size()));

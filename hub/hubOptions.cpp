@@ -194,7 +194,9 @@ Commands on standard input, one per line; each prints one line starting with
                               "answer DEVICE MSG VALUE" before the ok line
   close                       announce closing (2175) to every driver now
   status                      one line per driver: "driver DEVICE WINDOW MODE STATE",
-                              then "counts messages=M malformed=N bad_frames=B" (the
+                              then "run started_utc=S" (as in the summary: where
+                              the series' seconds lie, while the run goes) and
+                              "counts messages=M malformed=N bad_frames=B" (the
                               totals so far, as in the summary)
   quit                        exit at once (the summary is still written)
 Replies: "ok ns DEVICE RESULT", "ok text DEVICE RESULT" (RESULT is the relay reply,

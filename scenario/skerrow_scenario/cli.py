@@ -22,9 +22,10 @@ mode 0700), then every generator of every group as the driver of its device
 with its switches and /enable (offscreen unless --show; message boxes are
 answered, so a failed start ends instead of waiting for a click). Once a
 second it prints a live line: elapsed/total seconds, per group its commands
-in the hub's last second (from the hub's series) and the response p99 of the
-generators' second lines since the last look, all commands, the generators
-the hub holds and the malformed texts so far (both from its status command).
+(from the hub's series) and its generators' response p99 (from their second
+lines) in one wall-clock second, the one before the last that has passed, by
+when every generator has written it; all commands; the generators the hub
+holds and the malformed texts so far (both from its status command).
 At the end it has the hub announce its closing (the close command), waits
 for every generator to end (the hub's grace plus 30 s, then ends those
 left), and prints the summary per group and in all: generators, commands,

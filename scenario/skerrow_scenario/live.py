@@ -10,24 +10,32 @@ from .generatorlines import parse_second
 from .growing import GrowingFile
 from .histogram import Histogram
 from .scenariofile import Scenario
-from .series import P99
+from .series import P99, hub_second
 
 
 class ResponseTail:
-    """The generators' second lines as their stderr files grow: per group,
-    the response p99 over the lines written since the last look."""
+    """The generators' second lines as their stderr files grow, pooled per
+    group and hub second, so that the live line shows a group's response p99
+    of the same second as its rate. Seconds already shown are dropped."""
 
     def __init__(self, files: List[Tuple[str, str]]):
         self._files = [(group, GrowingFile(path)) for group, path in files]
+        self._pools: Dict[int, Dict[str, Histogram]] = {}
 
-    def read(self) -> Dict[str, Optional[float]]:
-        pools: Dict[str, Histogram] = {}
+    def read(self, origin: int):
         for group, growing in self._files:
-            pool = pools.setdefault(group, Histogram())
             for text in growing.new_lines():
                 line = parse_second(text)
                 if line is not None:
-                    pool.pool(line.response)
+                    second = self._pools.setdefault(hub_second(line, origin), {})
+                    second.setdefault(group, Histogram()).pool(line.response)
+
+    def take_p99(self, second: int) -> Dict[str, Optional[float]]:
+        """Each group's response p99 in the hub's second; that second and
+        those before it are forgotten."""
+        pools = self._pools.get(second, {})
+        for old in [s for s in self._pools if s <= second]:
+            del self._pools[old]
         return {group: pool.quantile_ms(P99) for group, pool in pools.items()}
 
 

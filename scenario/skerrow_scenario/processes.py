@@ -88,11 +88,18 @@ class RunDirectory:
             shutil.rmtree(self.path, ignore_errors=True)
 
 
+def _field(lines: List[str], word: str, key: str) -> str:
+    """The value of key=value on the line that begins with word; "" without one."""
+    items = next((line.split()[1:] for line in lines if line.startswith(word + " ")), [])
+    return dict(item.split("=", 1) for item in items if "=" in item).get(key, "")
+
+
 @dataclass
 class HubStatus:
     """The hub's answer to its status command."""
     devices: List[int]  # registered now
     malformed: Optional[int]  # malformed texts so far; None if the hub did not count them
+    started_utc: Optional[float]  # when the hub's run began; None if it did not say
 
 
 class Hub:
@@ -167,9 +174,13 @@ class Hub:
         if not lines or not lines[-1].startswith("ok status"):
             return None
         devices = [int(line.split()[1]) for line in lines if line.startswith("driver ")]
-        counts = next((line.split()[1:] for line in lines if line.startswith("counts ")), [])
-        malformed = dict(item.split("=", 1) for item in counts if "=" in item).get("malformed", "")
-        return HubStatus(devices, int(malformed) if malformed.isdigit() else None)
+        malformed = _field(lines, "counts", "malformed")
+        started = _field(lines, "run", "started_utc")
+        try:
+            started_utc = float(started) if started else None
+        except ValueError:
+            started_utc = None
+        return HubStatus(devices, int(malformed) if malformed.isdigit() else None, started_utc)
 
     def announce_closing(self) -> Optional[int]:
         """Asks the hub to announce its closing; the drivers told, or None."""

@@ -14,7 +14,7 @@ from . import processes
 from .figures import Figures, GeneratorResult, Window, figures_of, rate_window
 from .hubfiles import HubSeries, malformed_of, read_summary, registration_times, series_origin
 from .live import LiveLine, ResponseTail
-from .processes import Generator, Hub, RunDirectory
+from .processes import Generator, Hub, HubStatus, RunDirectory
 from .report import report_dict, summary_tables
 from .scenariofile import Scenario
 from .series import generator_seconds, group_series, last_pooled_second
@@ -122,25 +122,22 @@ class ScenarioRun:
     def _live(self):
         live = LiveLine(self.scenario, self.out)
         responses = ResponseTail([(g.group, g.error_file) for g in self.generators])
-        devices = {d for g in self.scenario.groups for d in g.devices}
+        # Until the hub tells when it started, the runner's own reading is close.
+        origin = series_origin(self.hub_started_utc)
+        shown, p99 = None, {}
         end = self.traffic_started + self.scenario.seconds
         try:
             while True:
-                # Just after each of the hub's seconds, which are the wall
-                # clock's, has been written, so that every line shows a
-                # second of its own.
-                wall = time.time()
-                now = time.monotonic()
-                moment = min(now + math.floor(wall - LIVE_OFFSET) + 1 + LIVE_OFFSET - wall, end)
-                if moment > now:
-                    time.sleep(moment - now)
+                moment = self._sleep_until_next_second(end)
                 self.hub_series.read()
-                p99 = responses.read()
                 status = self.hub.status()
-                held = None if status is None else len(devices.intersection(status.devices))
-                elapsed = min(time.monotonic(), end) - self.traffic_started
-                live.show(live.text(elapsed, self._last_rates(), p99, held,
-                                    None if status is None else status.malformed))
+                if status is not None and status.started_utc is not None:
+                    origin = series_origin(status.started_utc)
+                responses.read(origin)
+                second = self._shown_second(origin)
+                if second != shown:
+                    shown, p99 = second, responses.take_p99(second)
+                live.show(self._live_text(live, second, p99, status, end))
                 if moment >= end:
                     return
                 if not any(g.running() for g in self.generators):
@@ -150,12 +147,33 @@ class ScenarioRun:
         finally:
             live.finish()
 
-    def _last_rates(self) -> Dict[str, int]:
-        """Each group's commands in the hub's latest written second. A second
-        without commands has no rows, so when none came the one before the
-        second now due is taken: it has long been written."""
-        due = math.floor(time.time() - LIVE_OFFSET) - series_origin(self.hub_started_utc)
-        second = max(self.hub_series.last_second, due - 1)
+    @staticmethod
+    def _sleep_until_next_second(end: float) -> float:
+        """Just after each of the hub's seconds, which are the wall clock's,
+        has been written, so that every line shows a second of its own; at
+        the end at the latest. The moment slept until, on the monotonic clock."""
+        wall = time.time()
+        now = time.monotonic()
+        moment = min(now + math.floor(wall - LIVE_OFFSET) + 1 + LIVE_OFFSET - wall, end)
+        if moment > now:
+            time.sleep(moment - now)
+        return moment
+
+    def _live_text(self, live: LiveLine, second: int, p99: Dict[str, Optional[float]],
+                   status: Optional[HubStatus], end: float) -> str:
+        devices = {d for g in self.scenario.groups for d in g.devices}
+        held = None if status is None else len(devices.intersection(status.devices))
+        elapsed = min(time.monotonic(), end) - self.traffic_started
+        return live.text(elapsed, self._rates_in(second), p99, held, None if status is None else status.malformed)
+
+    @staticmethod
+    def _shown_second(origin: int) -> int:
+        """The hub's second the live line shows: the one before the last
+        that has passed, for which the hub has written its rows and every
+        generator its second line (a generator writes it within a second)."""
+        return math.floor(time.time() - LIVE_OFFSET) - origin - 1
+
+    def _rates_in(self, second: int) -> Dict[str, int]:
         return {g.name: self.hub_series.in_seconds(g.name, second, second) for g in self.scenario.groups}
 
     def _close(self):
