@@ -55,6 +55,7 @@ class LiveLine:
         self.out = out
         self.in_place = out.isatty() and os.environ.get("TERM") != "dumb"
         self._shown = False
+        self._last = ""
 
     def text(self, elapsed: float, rates: Dict[str, int], p99: Dict[str, Optional[float]],
              registered: Optional[int], malformed: Optional[int]) -> str:
@@ -68,6 +69,10 @@ class LiveLine:
         return " | ".join(parts)
 
     def show(self, text: str):
+        """Writes the line, unless it says what the line before said."""
+        if text == self._last:
+            return
+        self._last = text
         if self.in_place:
             self.out.write("\r\033[K" + text)
         else:
