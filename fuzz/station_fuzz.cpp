@@ -64,6 +64,7 @@ private:
     void stray(int client);
     void disconnect(int client);
     void releaseDead();
+    void forgetDeadOwnersWindow(uint32_t handle);
     void toggleLife();
     uint32_t lowestFreeSlot() const;
     static bool isFull(uint32_t handle) { return (handle >> 16) != 0 && (handle >> 16) != 0xffff; }
@@ -102,7 +103,7 @@ uint16_t firstReuse(FuzzInput& input) { return static_cast<uint16_t>(1 + input.n
 
 StationRun::StationRun(FuzzInput& input)
     : input_(input), reserved_(reservations(input, alive_)),
-      station_(firstReuse(input), reserved_, [this](pid_t pid) { return alive(pid); })
+      station_(firstReuse(input), reserved_, [this](pid_t pid, uint64_t) { return alive(pid); })
 {
     for (const HeldHandle& held : reserved_) {
         uint32_t slot = held.handle & 0xffff;
@@ -278,6 +279,7 @@ void StationRun::resolve(int client)
     uint32_t handle = pickHandle();
     Answer answer{};
     FUZZ_CHECK(submit(client, request(Kind::Resolve, handle, 0, {}), answer), "resolve is always answered");
+    forgetDeadOwnersWindow(handle);
     uint32_t slot = handle & 0xffff;
     auto held = slot == 0xffff ? slots_.end() : slots_.find(slot);
     bool found = held != slots_.end() && (!isFull(handle) || held->second.handle == handle);
@@ -315,6 +317,8 @@ void StationRun::stray(int client)
                     (kind == static_cast<uint16_t>(Kind::Find) && rkwire::decodeNames(frame.payload, first, second));
     Answer answer{};
     FUZZ_CHECK(submit(client, frame, answer) == harmless, "a stray request");
+    if (kind == static_cast<uint16_t>(Kind::Resolve))
+        forgetDeadOwnersWindow(frame.header.window);
     if (harmless && kind == static_cast<uint16_t>(Kind::Find) && answer.header.status == static_cast<uint16_t>(Status::Ok)) {
         auto held = slots_.find(answer.header.window & 0xffff);
         FUZZ_CHECK(held != slots_.end() && held->second.state == ModelSlot::State::Live && held->second.topLevel &&
@@ -328,6 +332,15 @@ void StationRun::disconnect(int client)
     station_.disconnect(client);
     for (auto it = slots_.begin(); it != slots_.end();)
         it = it->second.state == ModelSlot::State::Live && it->second.client == client ? slots_.erase(it) : ++it;
+}
+
+/* Asked about, a reserved window whose owner has died is given up at once. */
+void StationRun::forgetDeadOwnersWindow(uint32_t handle)
+{
+    auto held = slots_.find(handle & 0xffff);
+    if (held != slots_.end() && held->second.state == ModelSlot::State::Reserved && !alive(held->second.pid) &&
+        (!isFull(handle) || held->second.handle == handle))
+        slots_.erase(held);
 }
 
 void StationRun::releaseDead()

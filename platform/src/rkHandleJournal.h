@@ -4,6 +4,9 @@
  * windows still hold. One line per change, appended:
  *
  *     + 0003a001 4711      handle 0x0003a001 is held by process 4711
+ *     = 0003a001 T 1 C N   which started at T (clock ticks since boot), is
+ *                          top-level (1) and has class C and name N (bytes in
+ *                          hexadecimal, "-" for none)
  *     - 0003a001 4711      it is given up
  *
  * When the lines far outnumber the handles held, the file is written anew

@@ -36,6 +36,19 @@ constexpr uint64_t retryId = 5;
 constexpr int stationTimeoutMs = 10000;
 /* How soon windows are registered again after a station could not be reached. */
 constexpr long stationRetryMs = 100;
+
+/*
+ * For tests only: how long a process leaves its windows unclaimed after its
+ * station went away, so that others can be seen to find them meanwhile.
+ */
+long claimDelayMs()
+{
+    static const long delay = [] {
+        const char* text = std::getenv("RK_TEST_CLAIM_DELAY_MS");
+        return text ? std::max(0L, std::strtol(text, nullptr, 10)) : 0L;
+    }();
+    return delay;
+}
 constexpr int maxEvents = 32;
 constexpr int drainRounds = 64;
 constexpr unsigned drainsPerSocketLook = 16;
@@ -272,13 +285,13 @@ bool Session::connectStation()
         fd = -1;
     }
     if (fd < 0) {
-        scheduleStationRetry(!windows.empty());
+        scheduleStationRetry(!windows.empty(), stationRetryMs);
         return false;
     }
     station_ = fd;
     stationReader_ = FrameReader(rkwire::maxStationFrameBytes);
     bool reclaimed = reclaimWindows();
-    scheduleStationRetry(!reclaimed);
+    scheduleStationRetry(!reclaimed, stationRetryMs);
     return reclaimed;
 }
 
@@ -316,7 +329,7 @@ bool Session::reclaimWindows()
 }
 
 /* Keeps windows registered with no request of our own to notice that the station went away. */
-void Session::scheduleStationRetry(bool wanted)
+void Session::scheduleStationRetry(bool wanted, long afterMs)
 {
     if (wanted && retryTimer_ < 0) {
         retryTimer_ = timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
@@ -328,8 +341,10 @@ void Session::scheduleStationRetry(bool wanted)
     if (retryTimer_ < 0)
         return;
     itimerspec when{};
-    if (wanted)
-        when.it_value.tv_nsec = stationRetryMs * 1000000L;
+    if (wanted) {
+        when.it_value.tv_sec = afterMs / 1000;
+        when.it_value.tv_nsec = afterMs % 1000 * 1000000L;
+    }
     timerfd_settime(retryTimer_, 0, &when, nullptr);
 }
 
@@ -378,7 +393,10 @@ void Session::onStationReadable()
      * process could ask for them.
      */
     dropStation();
-    connectStation();
+    if (claimDelayMs() > 0 && !windows.empty())
+        scheduleStationRetry(true, claimDelayMs());
+    else
+        connectStation();
 }
 
 bool Session::resolve(uint32_t handle, bool useCache, Target& target)

@@ -182,7 +182,7 @@ private:
     bool stationExchange(rkwire::FrameHeader header, const std::vector<char>& payload, rkwire::Frame& reply);
     bool reclaimWindows();
     void dropStation();
-    void scheduleStationRetry(bool wanted);
+    void scheduleStationRetry(bool wanted, long afterMs);
     void onStationRetry();
 
     std::shared_ptr<Connection> connectionTo(pid_t pid);

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 namespace rkstation {
@@ -33,10 +36,33 @@ FrameHeader answerTo(const Frame& request, Status status)
 
 } // namespace
 
-bool processExists(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno != ESRCH); }
+bool processRuns(pid_t pid, uint64_t started)
+{
+    if (pid <= 0 || (kill(pid, 0) != 0 && errno == ESRCH))
+        return false;
+    return started == 0 || processStarted(pid) == started;
+}
 
-Station::Station(uint16_t firstReuse, const std::vector<HeldHandle>& reserved, IsAlive isAlive)
-    : slots_(slotCount), isAlive_(std::move(isAlive))
+/* Field 22 of /proc/PID/stat, in clock ticks since boot; the name before it may hold anything but ")". */
+uint64_t processStarted(pid_t pid)
+{
+    char path[32];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
+    FILE* file = std::fopen(path, "re");
+    if (!file)
+        return 0;
+    char text[1024];
+    size_t length = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    text[length] = '\0';
+    const char* field = std::strrchr(text, ')');
+    for (int skipped = 0; field && skipped < 20; ++skipped)
+        field = std::strchr(field + 1, ' ');
+    return field ? std::strtoull(field + 1, nullptr, 10) : 0;
+}
+
+Station::Station(uint16_t firstReuse, const std::vector<HeldHandle>& reserved, IsAlive isAlive, StartedOf startedOf)
+    : slots_(slotCount), isAlive_(std::move(isAlive)), startedOf_(std::move(startedOf))
 {
     for (Slot& slot : slots_)
         slot.reuse = firstReuse;
@@ -57,6 +83,9 @@ void Station::reserve(const HeldHandle& held)
     entry.state = State::Reserved;
     entry.reuse = static_cast<uint16_t>(reuse);
     entry.pid = held.pid;
+    entry.started = held.record.started;
+    entry.topLevel = held.record.topLevel;
+    names_[slot] = {held.record.className, held.record.windowName};
 }
 
 bool Station::handleRequest(ClientId client, pid_t pid, const Frame& request)
@@ -156,7 +185,7 @@ bool Station::claimable(uint32_t slot, uint32_t handle, pid_t pid)
     if (entry.state == State::Reserved) {
         if (entry.pid == pid && handleOf(slot) == handle)
             return true;
-        if (isAlive_(entry.pid))
+        if (ownerRuns(entry))
             return false;
         release(slot);
     }
@@ -180,14 +209,21 @@ bool Station::destroy(ClientId client, const Frame& request)
 bool Station::resolve(ClientId client, const Frame& request)
 {
     uint32_t slot = 0;
-    const Slot* entry = lookup(request.header.window, &slot);
-    FrameHeader reply = answerTo(request, entry ? Status::Ok : Status::NoWindow);
-    if (entry) {
+    bool found = lookup(request.header.window, &slot) && isWindow(slot);
+    FrameHeader reply = answerTo(request, found ? Status::Ok : Status::NoWindow);
+    if (found) {
         reply.window = handleOf(slot);
-        reply.lParam = entry->pid;
+        reply.lParam = slots_[slot].pid;
     }
     answer(client, reply);
     return true;
+}
+
+bool Station::isWindow(uint32_t slot)
+{
+    if (slots_[slot].state == State::Reserved && !ownerRuns(slots_[slot]))
+        release(slot);
+    return slots_[slot].state != State::Free;
 }
 
 bool Station::find(ClientId client, const Frame& request)
@@ -199,14 +235,17 @@ bool Station::find(ClientId client, const Frame& request)
     bool byName = request.header.status & flagHasName;
     FrameHeader reply = answerTo(request, Status::NoWindow);
     uint64_t newest = 0;
+    /* A window its owner has not claimed again counts as older than every live one. */
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
         const Slot& entry = slots_[slot];
-        if (entry.state != State::Live || !entry.topLevel || entry.serial < newest)
+        if (entry.state == State::Free || !entry.topLevel || entry.serial < newest)
             continue;
         const Names& names = names_[slot];
         if (byClass && strcasecmp(names.className.c_str(), className.c_str()) != 0)
             continue;
         if (byName && strcasecmp(names.windowName.c_str(), windowName.c_str()) != 0)
+            continue;
+        if (!isWindow(slot))
             continue;
         newest = entry.serial;
         reply.window = handleOf(slot);
@@ -222,7 +261,7 @@ bool Station::snapshot(ClientId client, const Frame& request)
     std::vector<char> payload;
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
         const Slot& entry = slots_[slot];
-        if (entry.state != State::Live || !entry.topLevel)
+        if (entry.state == State::Free || !entry.topLevel || !isWindow(slot))
             continue;
         uint32_t pair[2] = {handleOf(slot), static_cast<uint32_t>(entry.pid)};
         const char* bytes = reinterpret_cast<const char*>(pair);
@@ -256,8 +295,9 @@ void Station::occupy(uint32_t slot, ClientId client, pid_t pid, bool topLevel, N
     entry.pid = pid;
     entry.topLevel = topLevel;
     entry.serial = ++serial_;
+    entry.started = startedOf_(pid);
     names_[slot] = std::move(names);
-    changes_.push_back({handleOf(slot), pid, true});
+    changes_.push_back({handleOf(slot), pid, true, heldHandle(slot).record});
 }
 
 /* The slot's next window gets a new reuse count, so the old full handle addresses nothing. */
@@ -280,14 +320,14 @@ void Station::releaseDeadReservations()
 {
     if (!hasReservations())
         return;
-    std::map<pid_t, bool> alive;
+    std::map<std::pair<pid_t, uint64_t>, bool> alive;
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
         if (slots_[slot].state != State::Reserved)
             continue;
-        pid_t pid = slots_[slot].pid;
-        auto known = alive.find(pid);
+        std::pair<pid_t, uint64_t> owner{slots_[slot].pid, slots_[slot].started};
+        auto known = alive.find(owner);
         if (known == alive.end())
-            known = alive.emplace(pid, isAlive_(pid)).first;
+            known = alive.emplace(owner, ownerRuns(slots_[slot])).first;
         if (!known->second)
             release(slot);
     }
@@ -300,12 +340,26 @@ std::vector<HandleChange> Station::takeChanges()
     return taken;
 }
 
+HeldHandle Station::heldHandle(uint32_t slot) const
+{
+    const Slot& entry = slots_[slot];
+    HeldHandle held{handleOf(slot), entry.pid};
+    held.record.started = entry.started;
+    held.record.topLevel = entry.topLevel;
+    auto names = names_.find(slot);
+    if (names != names_.end()) {
+        held.record.className = names->second.className;
+        held.record.windowName = names->second.windowName;
+    }
+    return held;
+}
+
 std::vector<HeldHandle> Station::heldHandles() const
 {
     std::vector<HeldHandle> held;
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot)
         if (slots_[slot].state != State::Free)
-            held.push_back({handleOf(slot), slots_[slot].pid});
+            held.push_back(heldHandle(slot));
     return held;
 }
 

@@ -25,10 +25,22 @@ using ClientId = int;
 constexpr uint32_t slotCount = 0x10000;
 constexpr uint32_t broadcastSlot = 0xffff;
 
+/*
+ * What a successor needs to keep a window a window while its owner has not
+ * claimed it again: who owns it, since when, and what FindWindowA matches.
+ */
+struct WindowRecord {
+    uint64_t started = 0; /* the owner's start time; 0 when unknown */
+    bool topLevel = false;
+    std::string className;
+    std::string windowName;
+};
+
 /* A handle some process holds: a live window, or one a predecessor handed out. */
 struct HeldHandle {
     uint32_t handle;
     pid_t pid;
+    WindowRecord record{};
 };
 
 /* One change to the held handles, for the file a successor reads. */
@@ -36,17 +48,23 @@ struct HandleChange {
     uint32_t handle;
     pid_t pid;
     bool held; /* false: the handle is given up */
+    WindowRecord record{}; /* of a handle held */
 };
 
 class Station {
 public:
-    using IsAlive = std::function<bool(pid_t)>;
+    /* Whether the process with this pid is the one that started then (0: any process with the pid). */
+    using IsAlive = std::function<bool(pid_t, uint64_t started)>;
+    /* When a running process started, so that a later process with its pid is told apart; 0 when unknown. */
+    using StartedOf = std::function<uint64_t(pid_t)>;
 
     /*
      * reserved: handles that a killed predecessor handed out; their slots
-     * wait for their owners. isAlive tells whether such an owner still runs.
+     * wait for their owners, and stay windows to everyone while those run.
+     * isAlive tells whether such an owner still runs.
      */
-    Station(uint16_t firstReuse, const std::vector<HeldHandle>& reserved, IsAlive isAlive);
+    Station(uint16_t firstReuse, const std::vector<HeldHandle>& reserved, IsAlive isAlive,
+            StartedOf startedOf = [](pid_t) -> uint64_t { return 0; });
 
     /* Answers one request on the client's queue; false for a malformed one (nothing is answered). */
     bool handleRequest(ClientId client, pid_t pid, const rkwire::Frame& request);
@@ -76,6 +94,7 @@ private:
         pid_t pid = -1;
         bool topLevel = false;
         uint64_t serial = 0;
+        uint64_t started = 0;
     };
 
     bool create(ClientId client, pid_t pid, const rkwire::Frame& request);
@@ -89,6 +108,10 @@ private:
     uint32_t freeSlot();
     bool claimable(uint32_t slot, uint32_t handle, pid_t pid);
     const Slot* lookup(uint32_t handle, uint32_t* slotIndex) const;
+    /* A live window, or a reserved one whose owner runs; a reservation whose owner died is given up. */
+    bool isWindow(uint32_t slot);
+    bool ownerRuns(const Slot& entry) const { return isAlive_(entry.pid, entry.started); }
+    HeldHandle heldHandle(uint32_t slot) const;
     void occupy(uint32_t slot, ClientId client, pid_t pid, bool topLevel, Names names, uint16_t reuse);
     void release(uint32_t slot);
     void reserve(const HeldHandle& held);
@@ -99,13 +122,16 @@ private:
     std::map<ClientId, AnswerQueue> clients_;
     std::vector<HandleChange> changes_;
     IsAlive isAlive_;
+    StartedOf startedOf_;
     uint32_t lowestFree_ = 1; /* no slot below it is free */
     uint32_t reservedCount_ = 0;
     uint64_t serial_ = 0;
 };
 
-/* The usual IsAlive: the process exists (a zombie still counts). */
-bool processExists(pid_t pid);
+/* The usual IsAlive: the process exists (a zombie still counts) and, when known, started then. */
+bool processRuns(pid_t pid, uint64_t started);
+/* The usual StartedOf: the start time the kernel gives the process, 0 when it cannot be read. */
+uint64_t processStarted(pid_t pid);
 
 } // namespace rkstation
 

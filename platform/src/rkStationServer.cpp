@@ -40,7 +40,7 @@ bool writeWhatFits(int fd, AnswerQueue& answers)
 StationServer::StationServer(std::string desktop, int listener, int lingerMs, uint16_t firstReuse)
     : desktop_(std::move(desktop)), listener_(listener), lingerMs_(lingerMs),
       journal_(handleJournalPath(desktop_)),
-      station_(firstReuse, journal_.load(), processExists),
+      station_(firstReuse, journal_.load(), processRuns, processStarted),
       idleSince_(Clock::now()), nextSweep_(Clock::now() + sweepInterval)
 {
     /* What the predecessor left is ours to keep now, reservations included. */

@@ -290,5 +290,7 @@ int main(int argc, char** argv)
 {
     if (argc == 3 && std::strcmp(argv[1], "--getmessage") == 0)
         return getMessageMain(argv[2]);
+    if (argc == 3 && std::strcmp(argv[1], "--claim-delay") == 0)
+        setenv("RK_TEST_CLAIM_DELAY_MS", argv[2], 1);
     return bridgeLoop();
 }

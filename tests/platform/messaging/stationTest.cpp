@@ -75,6 +75,26 @@ TEST_F(WindowStation, KilledStationHangsNobodyAndWindowsCreatedAfterwardsWork)
     EXPECT_EQ(send(second, before, msgAdd, 3, 4), 7);
 }
 
+/* Until its owner claims it from the next station, a window is still one to everyone, and no longer once the owner dies. */
+TEST_F(WindowStation, AWindowNotYetClaimedAgainIsFoundAndReachedAndGoesWithItsOwner)
+{
+    agents_.push_back(desktop_.start({"--claim-delay", "60000"}));
+    AgentProcess& owner = *agents_.back();
+    ASSERT_FALSE(owner.waitFor("ready").empty());
+    AgentProcess& other = startAgent();
+    long long window = createWindow(owner, "Unclaimed");
+    ASSERT_EQ(other.askNumber("find Unclaimed", "found"), window);
+    ASSERT_TRUE(desktop_.stopStation(SIGKILL));
+
+    std::string isWindow = "iswindow " + std::to_string(window);
+    EXPECT_EQ(other.askNumber(isWindow, "iswindow"), 1);
+    EXPECT_EQ(other.askNumber("find Unclaimed", "found"), window);
+    EXPECT_EQ(send(other, window, msgAdd, 1, 2), 3);
+    owner.kill(SIGKILL);
+    ASSERT_TRUE(owner.exited());
+    EXPECT_EQ(other.askNumber(isWindow, "iswindow"), 0);
+}
+
 TEST_F(WindowStation, NextStationNeverHandsOutTheFullHandleOfASurvivingWindow)
 {
     AgentProcess& survivorOwner = startAgent();
