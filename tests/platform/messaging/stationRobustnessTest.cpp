@@ -238,6 +238,24 @@ TEST_F(StationSuccessor, KeepsTheSlotsOfSurvivingWindowsForTheirOwners)
     EXPECT_EQ(newcomer.askNumber("find Survivor", "found"), survivor);
 }
 
+/* A process that got a dead owner's pid is not that owner: the start times differ. */
+TEST_F(StationSuccessor, KeepsNoWindowForALaterProcessThatGotItsOwnersPid)
+{
+    AgentProcess& newcomer = startAgent();
+    startStation(newcomer);
+    ASSERT_TRUE(desktop_.stopStation(SIGKILL));
+    FILE* journal = std::fopen((desktop_.path() + "/winstation.handles").c_str(), "a");
+    ASSERT_NE(journal, nullptr);
+    /* Slot 7 of this very process, as it was when it started at tick 1 after boot: long ago. */
+    std::fprintf(journal, "+ 00050007 %d\n= 00050007 1 1 4f6c64 -\n", static_cast<int>(getpid()));
+    std::fclose(journal);
+
+    startStation(newcomer);
+    RawStationClient observer(desktop_.path());
+    EXPECT_EQ(observer.ask(Kind::Resolve, 0x00050007).status, static_cast<uint16_t>(Status::NoWindow));
+    EXPECT_EQ(newcomer.askNumber("find Old", "found"), 0);
+}
+
 TEST_F(StationSuccessor, GivesUpTheSlotOfASurvivingWindowOnceItsOwnerHasDied)
 {
     AgentProcess& newcomer = startAgent();
