@@ -113,10 +113,14 @@ std::string sectionText(const std::string& section, const SettingsMap& settings,
     return text;
 }
 
-/* New lines follow the file's own line ends. */
+/*
+ * New lines follow the file's own line ends; where it has none yet they end
+ * in CR LF, as text mode writes them on Windows, so the bytes are the same
+ * on both hosts.
+ */
 std::string lineEndOf(const std::vector<IniLine>& lines)
 {
-    return lines.empty() || lines.front().ending.empty() ? "\n" : lines.front().ending;
+    return lines.empty() || lines.front().ending.empty() ? "\r\n" : lines.front().ending;
 }
 
 std::string replacedContents(const std::vector<IniLine>& lines, const std::string& section,

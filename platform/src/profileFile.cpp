@@ -291,7 +291,7 @@ int lockDirectoryOf(const std::string& path)
 
 std::string profileHostPath(const char* fileName)
 {
-    const std::string name(fileName);
+    const std::string name(fileName != nullptr ? fileName : "win.ini");
     return rkHostPath(isBareName(name) ? windowsDirectory() + "\\" + name : name);
 }
 

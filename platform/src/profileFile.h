@@ -11,7 +11,8 @@
 namespace rkprofile {
 
 // The host path of a profile file name: a bare name lies in the Windows
-// directory, as Win32 places it; every other name maps as rkHostPath maps it.
+// directory, as Win32 places it, and no name at all is win.ini there; every
+// other name maps as rkHostPath maps it.
 std::string profileHostPath(const char* fileName);
 
 // The whole file, or nothing when it does not exist or cannot be read.

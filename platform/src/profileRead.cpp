@@ -65,8 +65,6 @@ DWORD copyNameList(const std::vector<std::string_view>& names, LPSTR buffer, DWO
 
 ProfileText loadedProfile(LPCSTR fileName)
 {
-    if (fileName == nullptr)
-        return ProfileText(std::string());
     std::optional<std::string> bytes = rkprofile::readProfileFile(rkprofile::profileHostPath(fileName));
     return ProfileText(bytes ? std::move(*bytes) : std::string());
 }
@@ -107,6 +105,26 @@ UINT leadingInteger(std::string_view text)
     return negative ? 0u - value : value;
 }
 
+// The text Windows takes a number from: what the string function gives with
+// an empty default, which is the first name of a list when no section or no
+// key is named; nothing when that would be empty.
+std::optional<std::string_view> integerText(const ProfileText& profile, LPCSTR section, LPCSTR key)
+{
+    if (section == nullptr) {
+        const std::vector<std::string_view> names = profile.sectionNames();
+        return names.empty() ? std::nullopt : std::optional<std::string_view>(names.front());
+    }
+    const std::string_view sectionName = rkprofile::trimmed(section);
+    if (key == nullptr) {
+        const std::vector<std::string_view> keys = profile.keyNames(sectionName);
+        return keys.empty() ? std::nullopt : std::optional<std::string_view>(keys.front());
+    }
+    const std::optional<std::string_view> value = profile.value(sectionName, rkprofile::trimmed(key));
+    if (!value || withoutQuotes(*value).empty())
+        return std::nullopt;
+    return withoutQuotes(*value);
+}
+
 } // namespace
 
 DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, LPSTR buffer, DWORD size,
@@ -129,13 +147,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default
 
 UINT WINAPI GetPrivateProfileIntA(LPCSTR section, LPCSTR key, INT defaultValue, LPCSTR fileName)
 {
-    if (section == nullptr || key == nullptr)
-        return static_cast<UINT>(defaultValue);
     const ProfileText profile = loadedProfile(fileName);
-    const std::optional<std::string_view> value =
-        profile.value(rkprofile::trimmed(section), rkprofile::trimmed(key));
-    if (!value)
-        return static_cast<UINT>(defaultValue);
-    const std::string_view text = withoutQuotes(*value);
-    return text.empty() ? static_cast<UINT>(defaultValue) : leadingInteger(text);
+    const std::optional<std::string_view> text = integerText(profile, section, key);
+    return text ? leadingInteger(*text) : static_cast<UINT>(defaultValue);
 }

@@ -148,14 +148,15 @@ std::vector<std::string_view> ProfileText::keyNames(std::string_view section) co
     return names;
 }
 
-// New lines follow the line end the file already uses.
+// New lines follow the line end the file already uses; a file without one
+// gets CR LF, as Windows writes it, so a file reads the same on both hosts.
 std::string_view ProfileText::lineEnd() const
 {
     for (const Line& line : lines_) {
         if (line.ending != 0)
             return std::string_view(bytes_).substr(line.start + line.length, line.ending);
     }
-    return "\n";
+    return "\r\n";
 }
 
 // A new key goes after the last non-blank line of the section's first
@@ -211,12 +212,8 @@ bool ProfileText::setValue(std::string_view section, std::string_view key, std::
         replaceBytes(line.start + line.length, 0, end + entry);
         return true;
     }
-    std::string appended = terminatedTail();
-    const bool endsWithBlankLine = !lines_.empty() && trimmed(text(lines_.back())).empty();
-    if (!lines_.empty() && !endsWithBlankLine)
-        appended += end;
-    appended += "[" + std::string(section) + "]" + end + entry + end;
-    replaceBytes(bytes_.size(), 0, appended);
+    // A new section follows the last line directly, as Windows appends one.
+    replaceBytes(bytes_.size(), 0, terminatedTail() + "[" + std::string(section) + "]" + end + entry + end);
     return true;
 }
 
@@ -244,9 +241,25 @@ bool ProfileText::removeKey(std::string_view section, std::string_view key)
     return removeLinesWhere([&](const Line& line) { return isEntryOf(line, section, key); });
 }
 
+// Blank lines that set the last section apart from the one before it go
+// with it: a file does not end in blank lines a deletion left.
 bool ProfileText::removeSection(std::string_view section)
 {
-    return removeLinesWhere([&](const Line& line) { return isHeaderOf(line, section) || liesIn(line, section); });
+    const bool lastRemoved = !lines_.empty() && (isHeaderOf(lines_.back(), section) || liesIn(lines_.back(), section));
+    if (!removeLinesWhere([&](const Line& line) { return isHeaderOf(line, section) || liesIn(line, section); }))
+        return false;
+    if (lastRemoved)
+        removeTrailingBlankLines();
+    return true;
+}
+
+void ProfileText::removeTrailingBlankLines()
+{
+    size_t kept = lines_.size();
+    while (kept > 0 && lines_[kept - 1].kind == Kind::Other && trimmed(text(lines_[kept - 1])).empty())
+        --kept;
+    if (kept < lines_.size())
+        replaceBytes(lines_[kept].start, bytes_.size() - lines_[kept].start, std::string());
 }
 
 } // namespace rkprofile

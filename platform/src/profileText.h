@@ -8,7 +8,8 @@
 // than once contributes the keys of every occurrence (the first key of a
 // name wins), a header ends at its first "]", and a header without "]" ends
 // the section before it. Editing changes only the lines it must; every other
-// byte of the file stays as it was.
+// byte of the file stays as it was. Written lines end as the file's lines
+// already do, and with CR LF in a file that has no line end yet.
 #ifndef RK_PROFILE_TEXT_H
 #define RK_PROFILE_TEXT_H
 
@@ -66,6 +67,7 @@ private:
     template <typename Predicate>
     bool removeLinesWhere(Predicate doomed);
     std::string terminatedTail() const;
+    void removeTrailingBlankLines();
 
     std::string bytes_;
     std::vector<Line> lines_;

@@ -44,7 +44,11 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value,
 {
     if (section == nullptr && key == nullptr && value == nullptr)
         return FALSE; // the Win32 request to flush a cache, which this layer does not keep
-    if (section == nullptr || fileName == nullptr || !isWritable(section, key, value)) {
+    if (section == nullptr) {
+        SetLastError(ERROR_FILE_NOT_FOUND); // what Windows answers: there is no section to find
+        return FALSE;
+    }
+    if (!isWritable(section, key, value)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

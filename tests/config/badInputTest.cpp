@@ -110,5 +110,5 @@ TEST_F(BadInput, EmptyFileGetsTheSectionAppended)
     EXPECT_TRUE(readMap("Main").empty());
     EXPECT_TRUE(listAll().empty());
     writeSection(iniFile, "Main", SettingsMap{{"a", "1"}});
-    EXPECT_EQ(readFile(iniFile), "\n[Main]\na=1\n");
+    EXPECT_EQ(readFile(iniFile), "\r\n[Main]\r\na=1\r\n") << "CR LF, as on Windows, in a file without line ends";
 }

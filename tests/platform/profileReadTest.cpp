@@ -244,7 +244,7 @@ TEST_F(ProfileRead, EmptyOrMissingIntegerGivesTheDefault)
     const std::string path = profileWith("[Main]\nEmpty=\n");
     EXPECT_EQ(static_cast<INT>(profileInt(path, "Empty", -9)), -9);
     EXPECT_EQ(profileInt(path, "Missing", 10), 10u);
-    EXPECT_EQ(GetPrivateProfileIntA("Main", nullptr, 11, path.c_str()), 11u);
+    EXPECT_EQ(GetPrivateProfileIntA("Other", nullptr, 11, path.c_str()), 11u);
 }
 
 TEST_F(ProfileRead, HugeIntegerWrapsWithoutFault)

@@ -55,4 +55,16 @@ TEST_P(ProfileIntRead, GivesTheSystemsNumber) {
 INSTANTIATE_TEST_SUITE_P(Table, ProfileIntRead, testing::ValuesIn(intCases),
                          [](const testing::TestParamInfo<IntCase>& info) { return info.param.name; });
 
+using ProfileIntOfNames = ProfileFiles;
+
+// Without a key, or without a section, the number comes from the first name
+// that the string function lists.
+TEST_F(ProfileIntOfNames, ComesFromTheFirstNameListed) {
+    std::string path = fileWith("[7up]\r\n12monkeys=1\r\n");
+
+    EXPECT_EQ(12u, GetPrivateProfileIntA("7up", nullptr, defaultNumber, path.c_str()));
+    EXPECT_EQ(7u, GetPrivateProfileIntA(nullptr, nullptr, defaultNumber, path.c_str()));
+    EXPECT_EQ(static_cast<UINT>(defaultNumber), GetPrivateProfileIntA("none", nullptr, defaultNumber, path.c_str()));
+}
+
 } // namespace
