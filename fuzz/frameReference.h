@@ -4,7 +4,7 @@
 #ifndef RK_FUZZ_FRAME_REFERENCE_H
 #define RK_FUZZ_FRAME_REFERENCE_H
 
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 #include <cstring>
 #include <string>

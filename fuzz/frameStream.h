@@ -6,7 +6,7 @@
 #define RK_FUZZ_FRAME_STREAM_H
 
 #include "fuzzInput.h"
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 #include "rkwin.h"
 
 #include <string>

@@ -8,7 +8,7 @@
 #include "frameStream.h"
 #include "fuzzCheck.h"
 #include "fuzzInput.h"
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 #include <cerrno>
 #include <cstring>

@@ -4,7 +4,7 @@
 #ifndef RK_FUZZ_PROFILE_VIEW_H
 #define RK_FUZZ_PROFILE_VIEW_H
 
-#include "profileText.h"
+#include "profile/profileText.h"
 
 #include <map>
 #include <string>

@@ -9,7 +9,7 @@
 #include "fuzzCheck.h"
 #include "fuzzInput.h"
 #include "fuzzScratch.h"
-#include "profileText.h"
+#include "profile/profileText.h"
 #include "profileView.h"
 #include "rkwin.h"
 

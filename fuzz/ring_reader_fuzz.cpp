@@ -7,7 +7,7 @@
 // they were put, in order.
 #include "fuzzCheck.h"
 #include "fuzzInput.h"
-#include "rkRing.h"
+#include "wire/rkRing.h"
 #include "rkwin.h"
 
 #include <cstring>

@@ -9,7 +9,7 @@
 // exactly the handles it holds, as a successor would read them.
 #include "fuzzCheck.h"
 #include "fuzzInput.h"
-#include "rkStation.h"
+#include "station/rkStation.h"
 
 #include <algorithm>
 #include <cstring>

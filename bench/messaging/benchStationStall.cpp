@@ -25,7 +25,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 #include "rkwin.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "foreignSend.h"
 
-#include "rkDesktop.h"
+#include "wire/rkDesktop.h"
 
 #include <unistd.h>
 

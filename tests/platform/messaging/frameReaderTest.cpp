@@ -2,7 +2,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 #include "rkwin.h"
 
 using rkwire::Frame;

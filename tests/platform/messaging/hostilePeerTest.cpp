@@ -15,8 +15,8 @@
 #include <unistd.h>
 
 #include "messagingFixture.h"
-#include "rkChannel.h"
-#include "rkFrame.h"
+#include "wire/rkChannel.h"
+#include "wire/rkFrame.h"
 #include "rkwin.h"
 
 using namespace agent;

@@ -5,7 +5,7 @@
 #include "foreignSend.h"
 #include "localDesktop.h"
 #include "messagingFixture.h"
-#include "rkPointerMessages.h"
+#include "wire/rkPointerMessages.h"
 
 using namespace agent;
 

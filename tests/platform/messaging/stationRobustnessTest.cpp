@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include "messagingFixture.h"
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 using namespace agent;
 using rkwire::FrameHeader;

@@ -15,7 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 namespace rkwire {
 

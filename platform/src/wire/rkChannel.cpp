@@ -1,4 +1,4 @@
-#include "rkChannel.h"
+#include "wire/rkChannel.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "profileFile.h"
+#include "profile/profileFile.h"
 
 #include "rkhost.h"
 #include "rkwin.h"

@@ -17,7 +17,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "rkRing.h"
+#include "wire/rkRing.h"
 
 namespace rkwin {
 

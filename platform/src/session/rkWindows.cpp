@@ -7,7 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
-#include "rkSession.h"
+#include "session/rkSession.h"
 #include "rkwin.h"
 
 using rkwin::Session;

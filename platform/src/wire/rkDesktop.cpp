@@ -1,5 +1,5 @@
-#include "rkDesktop.h"
-#include "rkHelpers.h"
+#include "wire/rkDesktop.h"
+#include "host/rkInstallLayout.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "rkRing.h"
+#include "wire/rkRing.h"
 
 #include <algorithm>
 #include <cstring>

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 namespace rkstation {
 

@@ -1,4 +1,4 @@
-#include "profileText.h"
+#include "profile/profileText.h"
 
 #include <algorithm>
 

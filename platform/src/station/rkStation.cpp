@@ -1,4 +1,4 @@
-#include "rkStation.h"
+#include "station/rkStation.h"
 
 #include <algorithm>
 #include <cerrno>

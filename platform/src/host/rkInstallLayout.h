@@ -5,8 +5,8 @@
  * own directories, found from where the executable or this layer lies, so
  * that no environment variable is needed.
  */
-#ifndef RKHELPERS_H
-#define RKHELPERS_H
+#ifndef RKINSTALLLAYOUT_H
+#define RKINSTALLLAYOUT_H
 
 #include <string>
 #include <vector>

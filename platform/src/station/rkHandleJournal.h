@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "rkStation.h"
+#include "station/rkStation.h"
 
 namespace rkstation {
 

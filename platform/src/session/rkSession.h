@@ -19,8 +19,8 @@
 #include <time.h>
 #include <vector>
 
-#include "rkChannel.h"
-#include "rkFrame.h"
+#include "wire/rkChannel.h"
+#include "wire/rkFrame.h"
 #include "rkwin.h"
 
 namespace rkwin {

@@ -1,4 +1,4 @@
-#include "rkHandleJournal.h"
+#include "station/rkHandleJournal.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "rkAnswerQueue.h"
+#include "station/rkAnswerQueue.h"
 
 namespace rkstation {
 

@@ -23,8 +23,8 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include "rkPointerMessages.h"
-#include "rkSession.h"
+#include "wire/rkPointerMessages.h"
+#include "session/rkSession.h"
 
 #include <time.h>
 #include "rkhost.h"

@@ -2,7 +2,7 @@
 #ifndef RK_PROFILE_FILE_H
 #define RK_PROFILE_FILE_H
 
-#include "profileText.h"
+#include "profile/profileText.h"
 
 #include <functional>
 #include <optional>

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "rkFrame.h"
-#include "rkHandleJournal.h"
-#include "rkStation.h"
+#include "wire/rkFrame.h"
+#include "station/rkHandleJournal.h"
+#include "station/rkStation.h"
 
 namespace rkstation {
 

@@ -1,4 +1,4 @@
-#include "rkPointerMessages.h"
+#include "wire/rkPointerMessages.h"
 
 #include <algorithm>
 #include <iterator>

@@ -14,8 +14,8 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include "rkDesktop.h"
-#include "rkStationServer.h"
+#include "wire/rkDesktop.h"
+#include "station/rkStationServer.h"
 
 namespace {
 

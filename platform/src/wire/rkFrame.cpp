@@ -1,4 +1,4 @@
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "rkSession.h"
+#include "session/rkSession.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,8 +14,8 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "rkDesktop.h"
-#include "rkPointerMessages.h"
+#include "wire/rkDesktop.h"
+#include "wire/rkPointerMessages.h"
 
 namespace rkwin {
 

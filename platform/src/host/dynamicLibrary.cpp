@@ -1,7 +1,7 @@
 // Dynamic libraries: the "name.dll" of Windows is "libname.so" here, looked
 // up beside the executable and where an installed kit keeps its libraries
 // first, then where the loader usually looks.
-#include "rkHelpers.h"
+#include "host/rkInstallLayout.h"
 #include "rkhost.h"
 #include "rkwin.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <sys/types.h>
 
-#include "rkFrame.h"
+#include "wire/rkFrame.h"
 
 namespace rkwire {
 

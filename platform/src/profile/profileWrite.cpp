@@ -1,6 +1,6 @@
 // WritePrivateProfileStringA: set a key, remove a key, remove a section.
-#include "profileFile.h"
-#include "profileText.h"
+#include "profile/profileFile.h"
+#include "profile/profileText.h"
 #include "rkwin.h"
 
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "rkStationServer.h"
+#include "station/rkStationServer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "rkDesktop.h"
+#include "wire/rkDesktop.h"
 
 namespace rkstation {
 

@@ -1,6 +1,6 @@
 // GetPrivateProfileStringA and GetPrivateProfileIntA with Win32's results.
-#include "profileFile.h"
-#include "profileText.h"
+#include "profile/profileFile.h"
+#include "profile/profileText.h"
 #include "rkwin.h"
 
 #include <algorithm>

@@ -15,8 +15,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "rkAnswerQueue.h"
-#include "rkFrame.h"
+#include "station/rkAnswerQueue.h"
+#include "wire/rkFrame.h"
 
 namespace rkstation {
 

@@ -1,4 +1,4 @@
-#include "rkHelpers.h"
+#include "host/rkInstallLayout.h"
 
 #include <climits>
 #include <dlfcn.h>
