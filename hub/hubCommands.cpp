@@ -1,6 +1,8 @@
 // The commands that the stand-in hub reads from its standard input.
 #include "kivStandin.h"
 
+#include "hubMessages.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -8,11 +10,6 @@
 #include <sstream>
 
 namespace {
-
-constexpr UINT msgNs = 2121;
-constexpr UINT msgText = 2189;
-constexpr UINT msgDatabase = 2174;
-constexpr UINT msgDatabaseWide = 49854;
 
 bool parseNumber(const std::string& text, long long low, long long high, long long& value)
 {
@@ -120,8 +117,8 @@ void kivStandin::commandRelayText(const std::vector<std::string>& words, const s
     if (!driver)
         return;
     relayExchange exchange;
-    if (!relaySend(driver->window, withWParam ? msgText : msgNs, static_cast<unsigned>(wParam), text.c_str(),
-                   text.size() + 1, exchange)) {
+    if (!relaySend(driver->window, withWParam ? msgTextMessage : msgNSMessage, static_cast<unsigned>(wParam),
+                   text.c_str(), text.size() + 1, exchange)) {
         hubSay("error " + command + " device " + words[1] + " did not take the message");
         return;
     }
@@ -141,7 +138,7 @@ void kivStandin::commandDatabase(const std::vector<std::string>& words)
         return;
     const auto lParam = static_cast<LPARAM>(static_cast<DWORD>(index | (database << 16)));
     LRESULT ignored = 0;
-    if (!sendValue(*driver, msgDatabase, static_cast<WPARAM>(driver->device), lParam, ignored)) {
+    if (!sendValue(*driver, msgDatabaseChange, static_cast<WPARAM>(driver->device), lParam, ignored)) {
         hubSay("error db device " + words[1] + " does not fit the 2074 wrap; use db32");
         return;
     }
@@ -164,7 +161,7 @@ void kivStandin::commandDatabase32(const std::vector<std::string>& words)
     const std::uint32_t record[3] = {static_cast<std::uint32_t>(driver->device), static_cast<std::uint32_t>(index),
                                      static_cast<std::uint32_t>(database)};
     relayExchange exchange;
-    if (!relaySend(driver->window, msgDatabaseWide, 0, record, sizeof record, exchange)) {
+    if (!relaySend(driver->window, msgDatabaseChangeWide, 0, record, sizeof record, exchange)) {
         hubSay("error db32 device " + words[1] + " did not take the message");
         return;
     }
@@ -175,7 +172,8 @@ void kivStandin::commandAsk(const std::vector<std::string>& words)
 {
     long long message = 0;
     if (words.size() != 3 || !parseNumber(words[2], 0, 0xffff, message) ||
-        (message != 2179 && message != 2180 && message != 2181 && message != 2190)) {
+        (message != msgDeclineState2 && message != msgTakeState2 && message != msgAcceptState2 &&
+         message != msgTakeState1)) {
         hubSay("error ask usage: ask DEVICE MSG (MSG 2179, 2180, 2181 or 2190)");
         return;
     }
@@ -186,9 +184,9 @@ void kivStandin::commandAsk(const std::vector<std::string>& words)
     sendValue(*driver, static_cast<UINT>(message), 0, 0, result);
     // The driver's answer moves the state KIV holds for it.
     if (hubDriver* still = m_drivers.find(driver->device)) {
-        if (message == 2180 && result == 1)
+        if (message == msgTakeState2 && result == 1)
             still->state = 2;
-        else if (message == 2190)
+        else if (message == msgTakeState1)
             still->state = 1;
     }
     const std::string answerText = words[1] + " " + words[2] + " " + std::to_string(result);

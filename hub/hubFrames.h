@@ -3,6 +3,7 @@
 #ifndef HUB_FRAMES_H
 #define HUB_FRAMES_H
 
+#include "hubMessages.h"
 #include "rkwin.h"
 
 #include <cstdint>
@@ -10,7 +11,6 @@
 #include <string_view>
 #include <vector>
 
-constexpr unsigned relayReplyMessage = 2984;
 constexpr std::size_t relayTextSize = 512;
 constexpr std::size_t relayNumericSize = 16;
 // Drivers may relay a long text whole, in a frame larger than 512 bytes;

@@ -1,5 +1,6 @@
 #include "kivStandin.h"
 
+#include "hubMessages.h"
 #include "telmifFrame.h"
 
 #include <cmath>
@@ -11,34 +12,12 @@ namespace {
 
 constexpr char hubClassName[] = "kivstandin";
 
-// Hub interface messages
-constexpr UINT msgWhereIsKiv = 2031;
-constexpr UINT msgWhereIsKivToo = 49153;
-constexpr UINT msgHereIsKiv = 2032;
-constexpr UINT msgIdentity = 49552;
-constexpr UINT msgRegister = 2184;
-constexpr UINT msgRegisterMode2 = 2193;
-constexpr UINT msgRegisterWide = 49859;
-constexpr UINT msgAskState = 2214;
-constexpr UINT msgSetState = 2215;
-constexpr UINT msgUnregister = 2185;
-constexpr UINT msgForgetWindow = 2186;
-constexpr UINT msgDeviceValue = 49244;
-constexpr UINT msgDeviceValueWide = 49860;
-constexpr UINT msgPing = 49238;
-constexpr UINT msgDeviceLimit = 49245;
-constexpr UINT msgSlotLimitA = 49233;
-constexpr UINT msgSlotLimitB = 49234;
-constexpr UINT msgDatabaseLimit = 49243;
-constexpr UINT msgClosing = 2175;
-constexpr UINT msgWrapped = 2074;
-
 constexpr unsigned malformedShownMax = 100;
 constexpr DWORD sweepMilliseconds = 250;
 
 bool isCommandTextMessage(unsigned message)
 {
-    return message == 2123 || message == 2124 || message == 2159 || message == 2187;
+    return message == msgNSCommand || message == msgRMCommand || message == msgRMCommandCopy || message == msgCommand;
 }
 
 // What a driver may ask through a carrier: value messages only. Messages
@@ -52,10 +31,10 @@ bool isCarriedValueMessage(unsigned message)
     case msgUnregister:
     case msgDeviceValue:
     case msgPing:
-    case msgDeviceLimit:
+    case msgMaxDevices:
     case msgSlotLimitA:
     case msgSlotLimitB:
-    case msgDatabaseLimit:
+    case msgMaxDatabases:
         return true;
     default:
         return false;
@@ -189,12 +168,12 @@ LRESULT kivStandin::handleMessage(UINT message, WPARAM wParam, LPARAM lParam)
     case WM_COPYDATA:
         return onCopyData(reinterpret_cast<HWND>(wParam), reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case msgWhereIsKiv:
-    case msgWhereIsKivToo:
+    case msgWhereIsKivAgain:
         return onBroadcast(reinterpret_cast<HWND>(wParam));
     case msgRegister:
         return onRegister(reinterpret_cast<HWND>(wParam), lParam, 1);
     case msgRegisterMode2:
-    case msgRegisterWide:
+    case msgRegisterMode2Wide:
         return onRegister(reinterpret_cast<HWND>(wParam), lParam, 2);
     case msgForgetWindow:
         return answer(message, onForgetWindow(reinterpret_cast<HWND>(wParam),
@@ -220,17 +199,17 @@ LRESULT kivStandin::onValueMessage(UINT message, WPARAM wParam, LPARAM lParam)
         return answer(message, 0);
     case msgUnregister:
         return answer(message, onUnregister(reinterpret_cast<HWND>(wParam), device));
-    case msgDeviceLimit:
+    case msgMaxDevices:
         return answer(message, static_cast<LRESULT>(m_options.deviceLimit));
     case msgSlotLimitA:
     case msgSlotLimitB:
         return answer(message, 4096);
-    case msgDatabaseLimit:
+    case msgMaxDatabases:
         return answer(message, 10);
     case msgDeviceValue:
         m_traffic.recordValue();
         return answer(message, 1);
-    default: // 49238
+    default: // msgPing
         return answer(message, 1);
     }
 }
@@ -284,7 +263,7 @@ long kivStandin::stateFor(unsigned long device)
 LRESULT kivStandin::onBroadcast(HWND asker)
 {
     if (!m_options.noBroadcast && asker != nullptr && IsWindow(asker))
-        SendMessageA(asker, msgHereIsKiv, reinterpret_cast<WPARAM>(m_window), 0);
+        SendMessageA(asker, msgKivIsHere, reinterpret_cast<WPARAM>(m_window), 0);
     return 0;
 }
 
@@ -430,7 +409,7 @@ bool kivStandin::sendValue(const hubDriver& driver, UINT message, WPARAM wParam,
     const WPARAM wrapped = (wParam << telmifWrapShift) | message;
     if ((wrapped >> telmifWrapShift) != wParam)
         return false;
-    result = SendMessageA(driver.window, msgWrapped, wrapped, lParam);
+    result = SendMessageA(driver.window, msgCarried, wrapped, lParam);
     return true;
 }
 
@@ -441,7 +420,7 @@ std::size_t kivStandin::announceClosing()
     const std::vector<hubDriver> drivers = m_drivers.snapshot();
     for (const hubDriver& driver : drivers) {
         LRESULT ignored = 0;
-        sendValue(driver, msgClosing, 0, 0, ignored);
+        sendValue(driver, msgKivClosing, 0, 0, ignored);
     }
     logEvent("closing announced to " + std::to_string(drivers.size()) + " drivers");
     return drivers.size();

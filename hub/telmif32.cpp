@@ -1,6 +1,7 @@
 // telmif32: carries connection-mode-2 traffic between a driver and KIV.
 #include "telmif32.h"
 
+#include "hubMessages.h"
 #include "telmifFrame.h"
 
 #include <memory>
@@ -15,10 +16,10 @@ bool carriesPointer(UINT message)
     case WM_CREATE:
     case WM_NCCREATE:
     case WM_COPYDATA:
-    case 2074:  // would only unwrap itself again
-    case 2121:
-    case 2189:
-    case 49854:
+    case msgCarried: // would only unwrap itself again
+    case msgNSMessage:
+    case msgTextMessage:
+    case msgDatabaseChangeWide:
         return true;
     default:
         return false;
