@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include "wire/rkPointerMessages.h"
+#include "host/rkClock.h"
 #include "session/rkSession.h"
 
 #include <time.h>
@@ -54,7 +55,7 @@ bool isSyncOnly(UINT message) { return message == WM_COPYDATA || rkwire::carries
 
 LRESULT callLocal(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    rkwin::Window* window = Session::instance().localWindow(handle);
+    rkwin::Window* window = Session::instance().windows().local(handle);
     if (!window)
         return 0;
     return rkwin::callProcedure(*window, message, wParam, lParam, ISMEX_NOSEND);
@@ -66,7 +67,7 @@ std::vector<Target> broadcastTargets()
     Session& session = Session::instance();
     std::vector<Target> targets;
     rkwire::Frame reply;
-    if (session.stationRequest(rkwire::Kind::Snapshot, 0, 0, {}, reply)) {
+    if (session.station().request(rkwire::Kind::Snapshot, 0, 0, {}, reply)) {
         for (size_t at = 0; at + 8 <= reply.payload.size(); at += 8) {
             uint32_t pair[2];
             std::memcpy(pair, reply.payload.data() + at, sizeof pair);
@@ -77,7 +78,7 @@ std::vector<Target> broadcastTargets()
         }
         return targets;
     }
-    for (auto& entry : session.windows) {
+    for (auto& entry : session.windows().windows) {
         if (entry.second->topLevel) {
             Target target;
             target.handle = entry.second->handle;
@@ -98,7 +99,7 @@ LRESULT broadcastSend(UINT message, WPARAM wParam, LPARAM lParam)
         if (target.pid == getpid())
             callLocal(target.handle, message, wParam, lParam);
         else if (travels)
-            Session::instance().sendRemote(target, message, wParam, lParam);
+            Session::instance().outgoing().send(target, message, wParam, lParam);
     }
     return TRUE;
 }
@@ -111,7 +112,7 @@ BOOL broadcastPost(UINT message, WPARAM wParam, LPARAM lParam)
         if (target.pid == getpid())
             PostMessageA(rkwin::toHwnd(target.handle), message, wParam, lParam);
         else
-            Session::instance().postRemote(target, message, wParam, lParam);
+            Session::instance().outgoing().post(target, message, wParam, lParam);
     }
     return TRUE;
 }
@@ -129,7 +130,7 @@ LRESULT sendToWindow(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam
             SetLastError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        rkwin::SendOutcome outcome = session.sendRemote(target, message, wParam, lParam);
+        rkwin::SendOutcome outcome = session.outgoing().send(target, message, wParam, lParam);
         /* A slot-only handle from a stale cache may now name another window. */
         if (outcome.noWindow && target.fromCache && rkwin::isSlotOnly(handle))
             continue;
@@ -163,23 +164,19 @@ bool quitMatchesFilter(UINT first, UINT last)
 bool takePosted(MSG* message, HWND window, UINT first, UINT last, bool remove)
 {
     Session& session = Session::instance();
-    for (auto queued = session.posted.begin(); queued != session.posted.end(); ++queued) {
-        if (matchesFilter(*queued, window, first, last)) {
-            *message = *queued;
-            if (remove) {
-                session.posted.erase(queued);
-                session.refreshWakeup();
-            }
-            return true;
-        }
+    rkwin::PostQueue& posts = session.posts();
+    if (posts.take([&](const MSG& queued) { return matchesFilter(queued, window, first, last); }, *message, remove)) {
+        if (remove)
+            session.refreshWakeup();
+        return true;
     }
-    if (session.quitPending && quitMatchesFilter(first, last)) {
+    if (posts.quitPending() && quitMatchesFilter(first, last)) {
         *message = MSG{};
         message->message = WM_QUIT;
-        message->wParam = static_cast<WPARAM>(session.quitCode);
+        message->wParam = static_cast<WPARAM>(posts.quitCode());
         message->time = GetTickCount();
         if (remove)
-            session.quitPending = false;
+            posts.clearQuit();
         return true;
     }
     return false;
@@ -188,7 +185,7 @@ bool takePosted(MSG* message, HWND window, UINT first, UINT last, bool remove)
 bool isValidFilterWindow(HWND window)
 {
     return !window || window == reinterpret_cast<HWND>(-1) ||
-           Session::instance().localWindow(rkwin::handleValue(window));
+           Session::instance().windows().local(rkwin::handleValue(window));
 }
 
 } // namespace
@@ -231,7 +228,7 @@ BOOL WINAPI PostMessageA(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
         session.enqueue(posted);
         return TRUE;
     }
-    return session.postRemote(target, message, wParam, lParam);
+    return session.outgoing().post(target, message, wParam, lParam);
 }
 
 BOOL WINAPI GetMessageA(LPMSG message, HWND window, UINT filterMin, UINT filterMax)
@@ -284,19 +281,17 @@ BOOL WINAPI InSendMessage(void)
 
 DWORD WINAPI InSendMessageEx(LPVOID)
 {
-    return Session::instance().sendFlags;
+    return Session::instance().procedures().sendFlags();
 }
 
 BOOL WINAPI ReplyMessage(LRESULT result)
 {
-    return Session::instance().replyEarly(result) ? TRUE : FALSE;
+    return Session::instance().procedures().replyEarly(result) ? TRUE : FALSE;
 }
 
 void WINAPI PostQuitMessage(int exitCode)
 {
-    Session& session = Session::instance();
-    session.quitPending = true;
-    session.quitCode = exitCode;
+    Session::instance().posts().requestQuit(exitCode);
 }
 
 int rkMessageEventFd() { return Session::instance().eventFd(); }
@@ -312,9 +307,8 @@ void dispatchArrived(Session& session)
 {
     session.drainIncoming();
     /* Only what is queued now: a procedure that posts again is served on the next wake-up. */
-    for (size_t count = session.posted.size(); count > 0 && !session.posted.empty(); --count) {
-        MSG message = session.posted.front();
-        session.posted.pop_front();
+    MSG message;
+    for (size_t count = session.posts().size(); count > 0 && session.posts().popFront(message); --count) {
         session.refreshWakeup();
         DispatchMessageA(&message);
     }

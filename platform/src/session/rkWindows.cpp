@@ -23,7 +23,7 @@ bool isName(LPCSTR nameOrAtom) { return reinterpret_cast<uintptr_t>(nameOrAtom) 
 
 LRESULT callProcedure(uint32_t handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    Window* window = Session::instance().exactLocalWindow(handle);
+    Window* window = Session::instance().windows().exactLocal(handle);
     if (!window)
         return 0;
     return rkwin::callProcedure(*window, message, wParam, lParam, ISMEX_NOSEND);
@@ -32,21 +32,21 @@ LRESULT callProcedure(uint32_t handle, UINT message, WPARAM wParam, LPARAM lPara
 void releaseWindow(uint32_t handle)
 {
     Session& session = Session::instance();
-    auto found = session.windows.find(rkwin::slotOf(handle));
-    if (found == session.windows.end() || found->second->handle != handle)
+    auto found = session.windows().windows.find(rkwin::slotOf(handle));
+    if (found == session.windows().windows.end() || found->second->handle != handle)
         return;
     found->second->windowClass->windows -= 1;
-    session.windows.erase(found);
+    session.windows().windows.erase(found);
     session.purgePosted(handle);
     rkwire::Frame reply;
-    session.stationRequest(rkwire::Kind::Destroy, handle, 0, {}, reply);
+    session.station().request(rkwire::Kind::Destroy, handle, 0, {}, reply);
 }
 
 uint32_t registerWithStation(LPCSTR className, LPCSTR windowName, bool topLevel)
 {
     uint16_t flags = topLevel ? rkwire::flagTopLevel : 0;
     rkwire::Frame reply;
-    if (!Session::instance().stationRequest(rkwire::Kind::Create, 0, flags,
+    if (!Session::instance().station().request(rkwire::Kind::Create, 0, flags,
                                             rkwire::encodeNames(className, windowName), reply) ||
         reply.header.status != static_cast<uint16_t>(rkwire::Status::Ok))
         return 0;
@@ -57,7 +57,7 @@ uint32_t registerWithStation(LPCSTR className, LPCSTR windowName, bool topLevel)
 Window* ownWindow(HWND hwnd)
 {
     uint32_t handle = rkwin::handleValue(hwnd);
-    if (Window* window = Session::instance().localWindow(handle))
+    if (Window* window = Session::instance().windows().local(handle))
         return window;
     SetLastError(IsWindow(hwnd) ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
     return nullptr;
@@ -103,11 +103,11 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass)
     }
     Session& session = Session::instance();
     std::string key = rkwin::classKey(windowClass->lpszClassName);
-    if (session.classes.count(key)) {
+    if (session.windows().classes.count(key)) {
         SetLastError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
-    if (session.nextAtom == 0) {
+    if (session.windows().nextAtom == 0) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return 0;
     }
@@ -115,15 +115,15 @@ ATOM WINAPI RegisterClassA(const WNDCLASSA* windowClass)
     entry->name = windowClass->lpszClassName;
     entry->procedure = windowClass->lpfnWndProc;
     entry->extraBytes = windowClass->cbWndExtra;
-    entry->atom = session.nextAtom++;
-    session.classes[key] = entry;
+    entry->atom = session.windows().nextAtom++;
+    session.windows().classes[key] = entry;
     return entry->atom;
 }
 
 BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE)
 {
     Session& session = Session::instance();
-    std::shared_ptr<WindowClass> entry = session.findClass(className);
+    std::shared_ptr<WindowClass> entry = session.windows().findClass(className);
     if (!entry) {
         SetLastError(ERROR_CLASS_DOES_NOT_EXIST);
         return FALSE;
@@ -132,7 +132,7 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE)
         SetLastError(ERROR_CLASS_HAS_WINDOWS);
         return FALSE;
     }
-    session.classes.erase(rkwin::classKey(entry->name.c_str()));
+    session.windows().classes.erase(rkwin::classKey(entry->name.c_str()));
     return TRUE;
 }
 
@@ -140,7 +140,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             int width, int height, HWND parent, HMENU menu, HINSTANCE instance, LPVOID param)
 {
     Session& session = Session::instance();
-    std::shared_ptr<WindowClass> entry = session.findClass(className);
+    std::shared_ptr<WindowClass> entry = session.windows().findClass(className);
     if (!entry) {
         SetLastError(ERROR_CANNOT_FIND_WND_CLASS);
         return nullptr;
@@ -164,7 +164,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
     window->topLevel = topLevel;
     window->name = name;
     entry->windows += 1;
-    session.windows[rkwin::slotOf(handle)] = std::move(window);
+    session.windows().windows[rkwin::slotOf(handle)] = std::move(window);
 
     CREATESTRUCTA create{param, instance, menu, parent, height, width, y, x, static_cast<LONG>(style),
                          name, entry->name.c_str(), exStyle};
@@ -179,13 +179,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
         return nullptr;
     }
     /* The procedure may have destroyed its window already. */
-    return session.exactLocalWindow(handle) ? rkwin::toHwnd(handle) : nullptr;
+    return session.windows().exactLocal(handle) ? rkwin::toHwnd(handle) : nullptr;
 }
 
 BOOL WINAPI DestroyWindow(HWND hwnd)
 {
     uint32_t handle = rkwin::handleValue(hwnd);
-    Window* window = Session::instance().localWindow(handle);
+    Window* window = Session::instance().windows().local(handle);
     if (!window || window->destroying) {
         SetLastError(!window && IsWindow(hwnd) ? ERROR_ACCESS_DENIED : ERROR_INVALID_WINDOW_HANDLE);
         return FALSE;
@@ -225,7 +225,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
     Session& session = Session::instance();
     std::string classText;
     if (className && !isName(className)) {
-        std::shared_ptr<WindowClass> entry = session.findClass(className);
+        std::shared_ptr<WindowClass> entry = session.windows().findClass(className);
         if (!entry)
             return nullptr;
         classText = entry->name;
@@ -234,7 +234,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
     }
     uint16_t flags = (className ? rkwire::flagHasClass : 0) | (windowName ? rkwire::flagHasName : 0);
     rkwire::Frame reply;
-    if (!session.stationRequest(rkwire::Kind::Find, 0, flags,
+    if (!session.station().request(rkwire::Kind::Find, 0, flags,
                                 rkwire::encodeNames(classText.c_str(), windowName ? windowName : ""), reply) ||
         reply.header.status != static_cast<uint16_t>(rkwire::Status::Ok))
         return nullptr;

@@ -1,0 +1,321 @@
+#include "session/rkPeerConnection.h"
+
+#include <cerrno>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "wire/rkDesktop.h"
+
+namespace rkwin {
+
+using rkwire::Frame;
+using rkwire::FrameHeader;
+using rkwire::Kind;
+
+namespace {
+
+/*
+ * Posts and replies waiting for a receiver that does not read (over 20000
+ * of them, beside what the socket holds). Beyond this a post fails, as a
+ * full message queue makes it fail on Win32; a peer that lets its replies
+ * pile up so far is cut off.
+ */
+constexpr size_t maxUnsentBytes = 1024u * 1024u;
+
+bool isControl(uint16_t kind)
+{
+    return kind >= static_cast<uint16_t>(Kind::Wake) && kind <= static_cast<uint16_t>(Kind::ChannelAccept);
+}
+
+} // namespace
+
+uint32_t serialAfter(uint32_t serial) { return serial + 1 == 0 ? 1 : serial + 1; }
+
+bool isBehind(uint32_t serial, uint32_t expected) { return static_cast<int32_t>(serial - expected) < 0; }
+
+PeerConnection::PeerConnection(uint64_t id, int fd, pid_t pid, bool accepted)
+    : id_(id), fd_(fd), pid_(pid), accepted_(accepted)
+{
+}
+
+PeerConnection::~PeerConnection()
+{
+    close();
+    if (offeredSegment_ >= 0)
+        ::close(offeredSegment_);
+}
+
+void PeerConnection::close()
+{
+    if (closed_)
+        return;
+    closed_ = true;
+    ::close(fd_);
+}
+
+bool PeerConnection::takeChannelChange()
+{
+    const bool changed = channelChanged_;
+    channelChanged_ = false;
+    return changed;
+}
+
+/*
+ * The channel's offer is the first frame on a new connection: serial 1,
+ * the segment attached. Frames go through the socket until the peer has
+ * mapped it; a peer that declines simply never says so.
+ */
+void PeerConnection::offerChannel()
+{
+    int segment = -1;
+    std::unique_ptr<Channel> channel = Channel::create(segment);
+    if (!channel)
+        return;
+    FrameHeader offer = rkwire::makeHeader(Kind::Channel, 0, 0);
+    offer.serial = 1;
+    const long sent = rkwire::sendHeaderWithDescriptor(fd_, offer, segment);
+    ::close(segment);
+    if (sent == static_cast<long>(sizeof offer)) {
+        channel_ = std::move(channel);
+        channelChanged_ = true;
+        ordered_ = true;
+        sendSerial_ = 2;
+    } else if (sent > 0) {
+        fail(); /* half a header: the stream is lost */
+    }
+}
+
+PeerConnection::Ring PeerConnection::putOnRing(FrameHeader& header, const void* payload, Lane lane)
+{
+    Channel* channel = channel_.get();
+    if (closed_ || failed_ || !channel || !channel->ready || header.length > rkwire::ringPayloadLimit)
+        return Ring::NotCarried;
+    header.serial = sendSerial_;
+    switch (channel->put(lane, header, payload)) {
+    case rkwire::RingWriter::Put::Written:
+        takeSerial();
+        if (channel->receiverNeedsWaking())
+            ring();
+        return Ring::Carried;
+    case rkwire::RingWriter::Put::Full:
+        return Ring::NotCarried;
+    case rkwire::RingWriter::Put::Broken:
+        break;
+    }
+    fail();
+    return Ring::Failed;
+}
+
+/* A receiver asleep on its sockets learns of ring traffic through a header of its own. */
+void PeerConnection::ring()
+{
+    const FrameHeader wake = rkwire::makeHeader(Kind::Wake, 0, 0);
+    unsent_.append(reinterpret_cast<const char*>(&wake), sizeof wake);
+    sendQueued();
+}
+
+uint32_t PeerConnection::takeSerial()
+{
+    if (!ordered_)
+        return 0;
+    const uint32_t serial = sendSerial_;
+    sendSerial_ = serialAfter(serial);
+    return serial;
+}
+
+bool PeerConnection::queue(FrameHeader header)
+{
+    if (unsent_.size() + sizeof header > maxUnsentBytes)
+        return false;
+    header.serial = takeSerial();
+    unsent_.append(reinterpret_cast<const char*>(&header), sizeof header);
+    return true;
+}
+
+PeerConnection::Flush PeerConnection::sendQueued()
+{
+    if (closed_ || failed_)
+        return Flush::Failed;
+    size_t done = 0;
+    Flush outcome = Flush::Done;
+    while (done < unsent_.size()) {
+        const ssize_t sent =
+            send(fd_, unsent_.data() + done, unsent_.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            done += static_cast<size_t>(sent);
+        } else if (sent < 0 && errno == EINTR) {
+            continue;
+        } else if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            outcome = Flush::Pending;
+            break;
+        } else {
+            fail();
+            return Flush::Failed;
+        }
+    }
+    unsent_.erase(0, done);
+    return outcome;
+}
+
+/* Frames that wait go out first: posts keep their order before any later frame. */
+bool PeerConnection::write(const FrameHeader& header, const void* payload,
+                           const std::function<bool(int)>& waitForRoom)
+{
+    for (;;) {
+        const Flush flushed = sendQueued();
+        if (flushed == Flush::Done)
+            break;
+        if (flushed == Flush::Failed)
+            return false;
+        if (!waitForRoom(fd_) || failed_ || closed_) {
+            fail();
+            return false;
+        }
+    }
+    if (rkwire::writeFrame(fd_, header, payload, waitForRoom))
+        return true;
+    fail();
+    return false;
+}
+
+rkwire::FrameReader::Fill PeerConnection::fill()
+{
+    if (closed_)
+        return rkwire::FrameReader::Fill::Closed;
+    return reader_.fill(fd_, &offeredSegment_);
+}
+
+bool PeerConnection::wantsBytes() { return !closed_ && !reader_.hasCompleteFrame() && !reader_.isCorrupt(); }
+
+void PeerConnection::takeControlFrames()
+{
+    FrameHeader head;
+    while (!failed_ && !closed_ && reader_.peekComplete(head) && isControl(head.kind) && isDue(head)) {
+        Frame frame;
+        reader_.take(frame);
+        noteTaken(frame.header);
+        handleControl(frame);
+    }
+}
+
+bool PeerConnection::next(Frame& frame, bool& fromRing)
+{
+    while (!failed_ && !closed_ && takeInOrder(frame, fromRing)) {
+        switch (static_cast<Kind>(frame.header.kind)) {
+        case Kind::Send:
+        case Kind::Post:
+        case Kind::Reply:
+            return true;
+        default:
+            handleControl(frame);
+        }
+    }
+    if (!failed_ && !closed_ && reader_.isCorrupt())
+        fail();
+    return false;
+}
+
+void PeerConnection::handleControl(const Frame& frame)
+{
+    switch (static_cast<Kind>(frame.header.kind)) {
+    case Kind::Wake:
+        break; /* whatever it rang for is taken with the frames */
+    case Kind::Channel:
+        adoptChannel(frame);
+        break;
+    case Kind::ChannelAccept:
+        acceptChannel();
+        break;
+    default:
+        fail();
+        break;
+    }
+}
+
+/* On the side that accepted: the offer is taken once, before the connection is ordered, or never. */
+void PeerConnection::adoptChannel(const Frame& offer)
+{
+    const int segment = offeredSegment_;
+    offeredSegment_ = -1;
+    if (!accepted_ || ordered_) {
+        if (segment >= 0)
+            ::close(segment);
+        fail();
+        return;
+    }
+    if (segment < 0 || !channelsWanted()) {
+        if (segment >= 0)
+            ::close(segment);
+        return;
+    }
+    channel_ = Channel::adopt(segment);
+    channelChanged_ = true;
+    if (!channel_)
+        return;
+    ordered_ = true;
+    expectSerial_ = serialAfter(offer.header.serial);
+    if (!queue(rkwire::makeHeader(Kind::ChannelAccept, 0, 0))) {
+        fail();
+        return;
+    }
+    sendQueued();
+    channel_->ready = true;
+}
+
+void PeerConnection::acceptChannel()
+{
+    if (accepted_ || !channel_ || channel_->ready)
+        fail();
+    else
+        channel_->ready = true;
+}
+
+/* A frame on the socket may be taken now: unordered, or the serial due. */
+bool PeerConnection::isDue(const FrameHeader& header) const
+{
+    return !ordered_ || header.serial == 0 || header.serial == expectSerial_;
+}
+
+void PeerConnection::noteTaken(const FrameHeader& header)
+{
+    if (ordered_ && header.serial != 0)
+        expectSerial_ = serialAfter(expectSerial_);
+}
+
+/*
+ * The next frame in the peer's order: the socket's next frame or a ring's,
+ * whichever carries the serial due. A frame that carries a serial already
+ * used, or a ring that cannot be read, fails the connection.
+ */
+bool PeerConnection::takeInOrder(Frame& frame, bool& fromRing)
+{
+    fromRing = false;
+    if (!ordered_)
+        return reader_.take(frame);
+    FrameHeader socketHead;
+    const bool socketReady = reader_.peekComplete(socketHead);
+    if (socketReady && isDue(socketHead)) {
+        reader_.take(frame);
+        noteTaken(frame.header);
+        return true;
+    }
+    bool broken = socketReady && isBehind(socketHead.serial, expectSerial_);
+    if (Channel* channel = channel_.get()) {
+        for (Lane lane : {Lane::Replies, Lane::Requests}) {
+            const Frame* head = channel->head(lane);
+            if (head && head->header.serial == expectSerial_) {
+                frame = channel->pop(lane);
+                noteTaken(frame.header);
+                fromRing = true;
+                return true;
+            }
+            broken = broken || (head && (head->header.serial == 0 || isBehind(head->header.serial, expectSerial_)));
+        }
+        broken = broken || channel->isBroken();
+    }
+    if (broken)
+        fail();
+    return false;
+}
+
+} // namespace rkwin
