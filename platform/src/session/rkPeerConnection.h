@@ -71,7 +71,8 @@ public:
      */
     bool write(const rkwire::FrameHeader& header, const void* payload, const std::function<bool(int)>& waitForRoom);
     /* Whether the owner watches the socket for room to write. */
-    bool watchingWrites = false;
+    bool watchingWrites() const { return watchingWrites_; }
+    void setWatchingWrites(bool watching) { watchingWrites_ = watching; }
 
     /* ---- receiving ---- */
 
@@ -106,6 +107,7 @@ private:
     bool closed_ = false;
     rkwire::FrameReader reader_;
     std::string unsent_;        /* frames the socket did not take yet */
+    bool watchingWrites_ = false;
     int offeredSegment_ = -1;   /* a memfd that came over the socket, not yet looked at */
     std::unique_ptr<Channel> channel_;
     bool channelChanged_ = false;

@@ -130,8 +130,8 @@ void Peers::settle(const Peer& peer)
     if (peer->takeChannelChange())
         channelsStale_ = true;
     const bool wanted = peer->hasQueued();
-    if (peer->watchingWrites != wanted && events_.watchWrites(peer->fd(), peer->id(), wanted))
-        peer->watchingWrites = wanted;
+    if (peer->watchingWrites() != wanted && events_.watchWrites(peer->fd(), peer->id(), wanted))
+        peer->setWatchingWrites(wanted);
 }
 
 void Peers::close(const Peer& peer)

@@ -54,8 +54,7 @@ inline bool isSlotOnly(uint32_t handle) { return (handle >> 16) == 0 || (handle 
 
 constexpr uint32_t broadcastHandle = 0xffff;
 
-class WindowTable {
-public:
+struct WindowTable {
     std::map<std::string, std::shared_ptr<WindowClass>> classes; /* keyed by lower-case name */
     std::map<uint32_t, std::unique_ptr<Window>> windows;         /* keyed by slot */
     ATOM nextAtom = 0xC000;
