@@ -10,6 +10,7 @@
 #include "fuzzCheck.h"
 #include "fuzzInput.h"
 #include "station/rkStation.h"
+#include "wire/rkStationProtocol.h"
 
 #include <algorithm>
 #include <cstring>

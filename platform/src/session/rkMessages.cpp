@@ -19,7 +19,6 @@
  * block is read to be carried, and a system message whose parameter is an
  * address is refused, since no structure is carried for it.
  */
-#include <cstring>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -66,14 +65,12 @@ std::vector<Target> broadcastTargets()
 {
     Session& session = Session::instance();
     std::vector<Target> targets;
-    rkwire::Frame reply;
-    if (session.station().request(rkwire::Kind::Snapshot, 0, 0, {}, reply)) {
-        for (size_t at = 0; at + 8 <= reply.payload.size(); at += 8) {
-            uint32_t pair[2];
-            std::memcpy(pair, reply.payload.data() + at, sizeof pair);
+    rkwire::StationAnswer answer;
+    if (session.station().request({rkwire::Kind::Snapshot}, answer)) {
+        for (const rkwire::OwnedWindow& window : answer.snapshot) {
             Target target;
-            target.handle = pair[0];
-            target.pid = static_cast<pid_t>(pair[1]);
+            target.handle = window.handle;
+            target.pid = window.pid;
             targets.push_back(target);
         }
         return targets;

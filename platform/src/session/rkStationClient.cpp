@@ -10,8 +10,9 @@
 namespace rkwin {
 
 using rkwire::Frame;
-using rkwire::FrameHeader;
 using rkwire::Kind;
+using rkwire::StationAnswer;
+using rkwire::StationRequest;
 using rkwire::Status;
 
 namespace {
@@ -78,12 +79,10 @@ bool StationClient::claimWindows()
     if (!windowsToClaim_)
         return true;
     for (const ClaimedWindow& window : windowsToClaim_()) {
-        FrameHeader header = rkwire::makeHeader(Kind::Claim, window.handle, 0);
-        header.status = window.topLevel ? rkwire::flagTopLevel : 0;
-        Frame reply;
-        if (!exchange(header, rkwire::encodeNames(window.className.c_str(), window.name.c_str()), reply))
+        StationAnswer answer;
+        if (!exchange({Kind::Claim, window.handle, window.topLevel, window.className, window.name}, answer))
             return false;
-        if (reply.header.status != static_cast<uint16_t>(Status::Ok))
+        if (answer.status != Status::Ok)
             std::fprintf(stderr, "rkwin: the window station refused window %#x of process %d again\n",
                          window.handle, static_cast<int>(getpid()));
     }
@@ -99,29 +98,27 @@ void StationClient::scheduleRetry(bool wanted, long afterMs)
         EventSources::arm(retryTimer_, wanted ? afterMs : -1);
 }
 
-bool StationClient::exchange(FrameHeader header, const std::vector<char>& payload, Frame& reply)
+bool StationClient::exchange(const StationRequest& request, StationAnswer& answer)
 {
-    header.sequence = ++sequence_;
-    header.length = static_cast<uint32_t>(payload.size());
+    Frame frame = request.encode();
+    frame.header.sequence = ++sequence_;
+    Frame reply;
     const bool exchanged =
-        rkwire::writeFrame(station_, header, payload.data(),
+        rkwire::writeFrame(station_, frame.header, frame.payload.data(),
                            [](int fd) { return rkwire::waitWritableFor(fd, stationTimeoutMs); }) &&
         rkwire::readFrameWithin(station_, reader_, reply, stationTimeoutMs) &&
-        reply.header.kind == static_cast<uint16_t>(Kind::StationReply) && reply.header.sequence == header.sequence;
+        reply.header.sequence == frame.header.sequence && answer.decode(reply);
     if (!exchanged)
         drop();
     return exchanged;
 }
 
-bool StationClient::request(Kind kind, uint32_t window, uint16_t flags, const std::vector<char>& payload,
-                            Frame& reply)
+bool StationClient::request(const StationRequest& request, StationAnswer& answer)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!connect())
             return false;
-        FrameHeader header = rkwire::makeHeader(kind, window, 0);
-        header.status = flags;
-        if (exchange(header, payload, reply))
+        if (exchange(request, answer))
             return true;
     }
     return false;
@@ -156,11 +153,11 @@ bool StationClient::resolve(uint32_t handle, bool useCache, Target& target)
         target.fromCache = true;
         return true;
     }
-    Frame reply;
-    if (!request(Kind::Resolve, handle, 0, {}, reply) || reply.header.status != static_cast<uint16_t>(Status::Ok))
+    StationAnswer answer;
+    if (!request({Kind::Resolve, handle}, answer) || answer.status != Status::Ok)
         return false;
-    target.handle = reply.header.window;
-    target.pid = static_cast<pid_t>(reply.header.lParam);
+    target.handle = answer.window;
+    target.pid = answer.pid;
     if (target.pid == getpid())
         return false; /* the station still lists a window this process no longer has */
     cache_[slotOf(target.handle)] = {target.handle, target.pid};

@@ -18,6 +18,7 @@
 #include "session/rkPeers.h"
 #include "session/rkWindowTable.h"
 #include "wire/rkFrame.h"
+#include "wire/rkStationProtocol.h"
 
 namespace rkwin {
 
@@ -40,8 +41,7 @@ public:
     void setWindowsToClaim(std::function<std::vector<ClaimedWindow>()> windows) { windowsToClaim_ = std::move(windows); }
 
     /* One request and its answer, on a station started when none runs; false when none answers. */
-    bool request(rkwire::Kind kind, uint32_t window, uint16_t flags, const std::vector<char>& payload,
-                 rkwire::Frame& reply);
+    bool request(const rkwire::StationRequest& request, rkwire::StationAnswer& answer);
     /* Where a handle of another process leads: from the cache when allowed, else from the station. */
     bool resolve(uint32_t handle, bool useCache, Target& target);
     void forget(uint32_t handle);
@@ -51,7 +51,7 @@ public:
 
 private:
     bool connect();
-    bool exchange(rkwire::FrameHeader header, const std::vector<char>& payload, rkwire::Frame& reply);
+    bool exchange(const rkwire::StationRequest& request, rkwire::StationAnswer& answer);
     bool claimWindows();
     void drop();
     void scheduleRetry(bool wanted, long afterMs);

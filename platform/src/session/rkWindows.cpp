@@ -38,19 +38,17 @@ void releaseWindow(uint32_t handle)
     found->second->windowClass->windows -= 1;
     session.windows().windows.erase(found);
     session.purgePosted(handle);
-    rkwire::Frame reply;
-    session.station().request(rkwire::Kind::Destroy, handle, 0, {}, reply);
+    rkwire::StationAnswer answer;
+    session.station().request({rkwire::Kind::Destroy, handle}, answer);
 }
 
 uint32_t registerWithStation(LPCSTR className, LPCSTR windowName, bool topLevel)
 {
-    uint16_t flags = topLevel ? rkwire::flagTopLevel : 0;
-    rkwire::Frame reply;
-    if (!Session::instance().station().request(rkwire::Kind::Create, 0, flags,
-                                            rkwire::encodeNames(className, windowName), reply) ||
-        reply.header.status != static_cast<uint16_t>(rkwire::Status::Ok))
+    rkwire::StationAnswer answer;
+    if (!Session::instance().station().request({rkwire::Kind::Create, 0, topLevel, className, windowName}, answer) ||
+        answer.status != rkwire::Status::Ok)
         return 0;
-    return reply.header.window;
+    return answer.window;
 }
 
 /* The window's own extra memory, or null with the last error set. */
@@ -232,13 +230,15 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
     } else if (className) {
         classText = className;
     }
-    uint16_t flags = (className ? rkwire::flagHasClass : 0) | (windowName ? rkwire::flagHasName : 0);
-    rkwire::Frame reply;
-    if (!session.station().request(rkwire::Kind::Find, 0, flags,
-                                rkwire::encodeNames(classText.c_str(), windowName ? windowName : ""), reply) ||
-        reply.header.status != static_cast<uint16_t>(rkwire::Status::Ok))
+    rkwire::StationRequest find{rkwire::Kind::Find};
+    if (className)
+        find.className = classText;
+    if (windowName)
+        find.windowName = windowName;
+    rkwire::StationAnswer answer;
+    if (!session.station().request(find, answer) || answer.status != rkwire::Status::Ok)
         return nullptr;
-    return rkwin::toHwnd(reply.header.window);
+    return rkwin::toHwnd(answer.window);
 }
 
 LONG WINAPI SetWindowLongA(HWND hwnd, int index, LONG value) { return exchangeLong<LONG>(hwnd, index, &value); }

@@ -25,15 +25,6 @@ bool isWindowSlot(uint32_t slot) { return slot != 0 && slot != broadcastSlot; }
 /* A handle whose high 16 bits are 0 or 0xffff addresses its slot, whoever holds it. */
 bool isFullReuse(uint32_t reuse) { return reuse != 0 && reuse != 0xffff; }
 
-/* The header of the answer to a request, before its result is known. */
-FrameHeader answerTo(const Frame& request, Status status)
-{
-    FrameHeader answer{};
-    answer.sequence = request.header.sequence;
-    answer.status = static_cast<uint16_t>(status);
-    return answer;
-}
-
 } // namespace
 
 bool processRuns(pid_t pid, uint64_t started)
@@ -88,32 +79,32 @@ void Station::reserve(const HeldHandle& held)
     names_[slot] = {held.record.className, held.record.windowName};
 }
 
-bool Station::handleRequest(ClientId client, pid_t pid, const Frame& request)
+bool Station::handleRequest(ClientId client, pid_t pid, const Frame& frame)
 {
-    switch (static_cast<Kind>(request.header.kind)) {
+    StationRequest request;
+    if (!request.decode(frame))
+        return false;
+    Frame reply = answer(client, pid, request).encode(frame.header.sequence);
+    clients_[client].append(reply.header, reply.payload);
+    return true;
+}
+
+StationAnswer Station::answer(ClientId client, pid_t pid, const StationRequest& request)
+{
+    switch (request.kind) {
     case Kind::Create:
         return create(client, pid, request);
     case Kind::Claim:
         return claim(client, pid, request);
     case Kind::Destroy:
-        return destroy(client, request);
+        return destroy(client, request.window);
     case Kind::Resolve:
-        return resolve(client, request);
+        return resolve(request.window);
     case Kind::Find:
-        return find(client, request);
-    case Kind::Snapshot:
-        return snapshot(client, request);
-    default:
-        return false;
+        return find(request);
+    default: /* a Snapshot: a request of any other kind does not decode */
+        return snapshot();
     }
-}
-
-void Station::answer(ClientId client, FrameHeader header, const std::vector<char>& payload)
-{
-    header.magic = frameMagic;
-    header.kind = static_cast<uint16_t>(Kind::StationReply);
-    header.length = static_cast<uint32_t>(payload.size());
-    clients_[client].append(header, payload);
 }
 
 void Station::disconnect(ClientId client)
@@ -124,19 +115,14 @@ void Station::disconnect(ClientId client)
     clients_.erase(client);
 }
 
-bool Station::create(ClientId client, pid_t pid, const Frame& request)
+StationAnswer Station::create(ClientId client, pid_t pid, const StationRequest& request)
 {
-    Names names;
-    if (!decodeNames(request.payload, names.className, names.windowName))
-        return false;
-    FrameHeader reply = answerTo(request, Status::Refused);
-    if (uint32_t slot = freeSlot()) {
-        occupy(slot, client, pid, request.header.status & flagTopLevel, std::move(names), slots_[slot].reuse);
-        reply.window = handleOf(slot);
-        reply.status = static_cast<uint16_t>(Status::Ok);
-    }
-    answer(client, reply);
-    return true;
+    uint32_t slot = freeSlot();
+    if (slot == 0)
+        return {Status::Refused};
+    occupy(slot, client, pid, request.topLevel, {request.className.value_or(""), request.windowName.value_or("")},
+           slots_[slot].reuse);
+    return {Status::Ok, handleOf(slot)};
 }
 
 /* The lowest free slot; reserved ones only once their owners turn out to be dead. 0 when none. */
@@ -159,21 +145,14 @@ uint32_t Station::freeSlot()
 }
 
 /* A client that outlived a previous station registers its windows again. */
-bool Station::claim(ClientId client, pid_t pid, const Frame& request)
+StationAnswer Station::claim(ClientId client, pid_t pid, const StationRequest& request)
 {
-    Names names;
-    if (!decodeNames(request.payload, names.className, names.windowName))
-        return false;
-    uint32_t handle = request.header.window;
-    FrameHeader reply = answerTo(request, Status::Refused);
-    reply.window = handle;
-    if (claimable(handle & 0xffff, handle, pid)) {
-        occupy(handle & 0xffff, client, pid, request.header.status & flagTopLevel, std::move(names),
-               static_cast<uint16_t>(handle >> 16));
-        reply.status = static_cast<uint16_t>(Status::Ok);
-    }
-    answer(client, reply);
-    return true;
+    uint32_t handle = request.window;
+    if (!claimable(handle & 0xffff, handle, pid))
+        return {Status::Refused, handle};
+    occupy(handle & 0xffff, client, pid, request.topLevel,
+           {request.className.value_or(""), request.windowName.value_or("")}, static_cast<uint16_t>(handle >> 16));
+    return {Status::Ok, handle};
 }
 
 /* A reserved slot goes back to the process that held it, or to anyone once that process is dead. */
@@ -192,31 +171,23 @@ bool Station::claimable(uint32_t slot, uint32_t handle, pid_t pid)
     return entry.state == State::Free;
 }
 
-bool Station::destroy(ClientId client, const Frame& request)
+StationAnswer Station::destroy(ClientId client, uint32_t handle)
 {
     uint32_t slot = 0;
-    const Slot* entry = lookup(request.header.window, &slot);
-    FrameHeader reply = answerTo(request, Status::NoWindow);
-    if (entry && entry->state == State::Live && entry->owner == client && handleOf(slot) == request.header.window) {
-        release(slot);
-        reply.status = static_cast<uint16_t>(Status::Ok);
-    }
-    answer(client, reply);
-    return true;
+    const Slot* entry = lookup(handle, &slot);
+    if (!entry || entry->state != State::Live || entry->owner != client || handleOf(slot) != handle)
+        return {Status::NoWindow};
+    release(slot);
+    return {Status::Ok};
 }
 
 /* A reserved window still lives in its owner, so it resolves before the owner claims it again. */
-bool Station::resolve(ClientId client, const Frame& request)
+StationAnswer Station::resolve(uint32_t handle)
 {
     uint32_t slot = 0;
-    bool found = lookup(request.header.window, &slot) && isWindow(slot);
-    FrameHeader reply = answerTo(request, found ? Status::Ok : Status::NoWindow);
-    if (found) {
-        reply.window = handleOf(slot);
-        reply.lParam = slots_[slot].pid;
-    }
-    answer(client, reply);
-    return true;
+    if (!lookup(handle, &slot) || !isWindow(slot))
+        return {Status::NoWindow};
+    return {Status::Ok, handleOf(slot), slots_[slot].pid};
 }
 
 bool Station::isWindow(uint32_t slot)
@@ -226,14 +197,9 @@ bool Station::isWindow(uint32_t slot)
     return slots_[slot].state != State::Free;
 }
 
-bool Station::find(ClientId client, const Frame& request)
+StationAnswer Station::find(const StationRequest& request)
 {
-    std::string className, windowName;
-    if (!decodeNames(request.payload, className, windowName))
-        return false;
-    bool byClass = request.header.status & flagHasClass;
-    bool byName = request.header.status & flagHasName;
-    FrameHeader reply = answerTo(request, Status::NoWindow);
+    StationAnswer found{Status::NoWindow};
     uint64_t newest = 0;
     /* A window its owner has not claimed again counts as older than every live one. */
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
@@ -241,34 +207,28 @@ bool Station::find(ClientId client, const Frame& request)
         if (entry.state == State::Free || !entry.topLevel || entry.serial < newest)
             continue;
         const Names& names = names_[slot];
-        if (byClass && strcasecmp(names.className.c_str(), className.c_str()) != 0)
+        if (request.className && strcasecmp(names.className.c_str(), request.className->c_str()) != 0)
             continue;
-        if (byName && strcasecmp(names.windowName.c_str(), windowName.c_str()) != 0)
+        if (request.windowName && strcasecmp(names.windowName.c_str(), request.windowName->c_str()) != 0)
             continue;
         if (!isWindow(slot))
             continue;
         newest = entry.serial;
-        reply.window = handleOf(slot);
-        reply.lParam = entry.pid;
-        reply.status = static_cast<uint16_t>(Status::Ok);
+        found = {Status::Ok, handleOf(slot), entry.pid};
     }
-    answer(client, reply);
-    return true;
+    return found;
 }
 
-bool Station::snapshot(ClientId client, const Frame& request)
+StationAnswer Station::snapshot()
 {
-    std::vector<char> payload;
+    StationAnswer listed;
     for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
         const Slot& entry = slots_[slot];
         if (entry.state == State::Free || !entry.topLevel || !isWindow(slot))
             continue;
-        uint32_t pair[2] = {handleOf(slot), static_cast<uint32_t>(entry.pid)};
-        const char* bytes = reinterpret_cast<const char*>(pair);
-        payload.insert(payload.end(), bytes, bytes + sizeof pair);
+        listed.snapshot.push_back({handleOf(slot), entry.pid});
     }
-    answer(client, answerTo(request, Status::Ok), payload);
-    return true;
+    return listed;
 }
 
 const Station::Slot* Station::lookup(uint32_t handle, uint32_t* slotIndex) const

@@ -17,6 +17,7 @@
 
 #include "station/rkAnswerQueue.h"
 #include "wire/rkFrame.h"
+#include "wire/rkStationProtocol.h"
 
 namespace rkstation {
 
@@ -67,7 +68,7 @@ public:
             StartedOf startedOf = [](pid_t) -> uint64_t { return 0; });
 
     /* Answers one request on the client's queue; false for a malformed one (nothing is answered). */
-    bool handleRequest(ClientId client, pid_t pid, const rkwire::Frame& request);
+    bool handleRequest(ClientId client, pid_t pid, const rkwire::Frame& frame);
     /* The client is gone: its windows are freed and its answers dropped. */
     void disconnect(ClientId client);
     AnswerQueue& answers(ClientId client) { return clients_[client]; }
@@ -97,13 +98,13 @@ private:
         uint64_t started = 0;
     };
 
-    bool create(ClientId client, pid_t pid, const rkwire::Frame& request);
-    bool claim(ClientId client, pid_t pid, const rkwire::Frame& request);
-    bool destroy(ClientId client, const rkwire::Frame& request);
-    bool resolve(ClientId client, const rkwire::Frame& request);
-    bool find(ClientId client, const rkwire::Frame& request);
-    bool snapshot(ClientId client, const rkwire::Frame& request);
-    void answer(ClientId client, rkwire::FrameHeader header, const std::vector<char>& payload = {});
+    rkwire::StationAnswer answer(ClientId client, pid_t pid, const rkwire::StationRequest& request);
+    rkwire::StationAnswer create(ClientId client, pid_t pid, const rkwire::StationRequest& request);
+    rkwire::StationAnswer claim(ClientId client, pid_t pid, const rkwire::StationRequest& request);
+    rkwire::StationAnswer destroy(ClientId client, uint32_t handle);
+    rkwire::StationAnswer resolve(uint32_t handle);
+    rkwire::StationAnswer find(const rkwire::StationRequest& request);
+    rkwire::StationAnswer snapshot();
 
     uint32_t freeSlot();
     bool claimable(uint32_t slot, uint32_t handle, pid_t pid);

@@ -200,32 +200,4 @@ long sendHeaderWithDescriptor(int fd, const FrameHeader& header, int descriptor)
     return sent;
 }
 
-std::vector<char> encodeNames(const char* first, const char* second)
-{
-    std::vector<char> payload;
-    for (const char* name : {first, second}) {
-        if (name)
-            payload.insert(payload.end(), name, name + std::strlen(name));
-        payload.push_back('\0');
-    }
-    return payload;
-}
-
-bool decodeNames(const std::vector<char>& payload, std::string& first, std::string& second)
-{
-    if (payload.empty())
-        return false;
-    const char* begin = payload.data();
-    const char* end = begin + payload.size();
-    const char* firstEnd = static_cast<const char*>(std::memchr(begin, '\0', payload.size()));
-    if (!firstEnd)
-        return false;
-    const char* secondEnd = static_cast<const char*>(std::memchr(firstEnd + 1, '\0', end - firstEnd - 1));
-    if (!secondEnd || secondEnd + 1 != end)
-        return false;
-    first.assign(begin, firstEnd);
-    second.assign(firstEnd + 1, secondEnd);
-    return true;
-}
-
 } // namespace rkwire

@@ -9,7 +9,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <vector>
 
 namespace rkwire {
@@ -63,7 +62,7 @@ struct FrameHeader {
     uint32_t message;
     uint32_t serial; /* order of frames on a connection with a channel: 1, 2, ... (skipping 0); 0 unordered */
     uint64_t wParam;
-    int64_t lParam; /* result in replies, dwData for WM_COPYDATA, pid in Resolve replies */
+    int64_t lParam; /* result in replies, dwData for WM_COPYDATA, owner pid in station replies */
 };
 static_assert(sizeof(FrameHeader) == 48, "the header layout is part of the wire format");
 
@@ -134,10 +133,6 @@ private:
 
 /* Sends a header alone with a descriptor attached; the bytes sent, or -1. Never waits. */
 long sendHeaderWithDescriptor(int fd, const FrameHeader& header, int descriptor);
-
-/* Payload helpers for the names carried by station requests. */
-std::vector<char> encodeNames(const char* first, const char* second);
-bool decodeNames(const std::vector<char>& payload, std::string& first, std::string& second);
 
 } // namespace rkwire
 

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include "wire/rkFrame.h"
+#include "wire/rkStationProtocol.h"
 #include "rkwin.h"
 
 using rkwire::Frame;

@@ -12,6 +12,7 @@
 
 #include "messagingFixture.h"
 #include "wire/rkFrame.h"
+#include "wire/rkStationProtocol.h"
 
 using namespace agent;
 using rkwire::FrameHeader;
