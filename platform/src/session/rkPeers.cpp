@@ -12,10 +12,6 @@
 
 namespace rkwin {
 
-using rkwire::Frame;
-using rkwire::FrameHeader;
-using rkwire::Kind;
-
 namespace {
 
 /* Frames handed on per connection before the others get their turn: a busy ring never runs dry by itself. */
@@ -156,7 +152,7 @@ void Peers::close(const Peer& peer)
         listener(*peer);
 }
 
-bool Peers::send(const Peer& peer, FrameHeader& header, const void* payload)
+bool Peers::send(const Peer& peer, rkwire::FrameHeader& header, const void* payload)
 {
     const PeerConnection::Ring ring = peer->putOnRing(header, payload, Lane::Requests);
     bool written = ring == PeerConnection::Ring::Carried;
@@ -169,7 +165,7 @@ bool Peers::send(const Peer& peer, FrameHeader& header, const void* payload)
     return written;
 }
 
-Peers::Posted Peers::post(const Peer& peer, FrameHeader header)
+Peers::Posted Peers::post(const Peer& peer, rkwire::FrameHeader header)
 {
     const PeerConnection::Ring ring = peer->putOnRing(header, nullptr, Lane::Requests);
     if (ring == PeerConnection::Ring::NotCarried) {
@@ -183,11 +179,11 @@ Peers::Posted Peers::post(const Peer& peer, FrameHeader header)
     return lost ? Posted::Lost : Posted::Sent;
 }
 
-void Peers::reply(const Peer& peer, FrameHeader answer)
+void Peers::reply(const Peer& peer, rkwire::FrameHeader answer)
 {
     if (peer->closed())
         return;
-    FrameHeader onRing = answer;
+    rkwire::FrameHeader onRing = answer;
     const PeerConnection::Ring ring = peer->putOnRing(onRing, nullptr, Lane::Replies);
     recentRingTraffic_ = recentRingTraffic_ || ring == PeerConnection::Ring::Carried;
     if (ring == PeerConnection::Ring::NotCarried) {
@@ -283,13 +279,13 @@ void Peers::read(const Peer& peer)
         close(peer);
 }
 
-void Peers::deliver(const Peer& peer, Frame& frame)
+void Peers::deliver(const Peer& peer, rkwire::Frame& frame)
 {
-    switch (static_cast<Kind>(frame.header.kind)) {
-    case Kind::Send:
+    switch (static_cast<rkwire::Kind>(frame.header.kind)) {
+    case rkwire::Kind::Send:
         sink_.takeSend(peer, frame);
         break;
-    case Kind::Post:
+    case rkwire::Kind::Post:
         sink_.takePost(frame);
         break;
     default:
@@ -302,7 +298,7 @@ void Peers::deliver(const Peer& peer, Frame& frame)
 bool Peers::handleFrames(const Peer& peer)
 {
     unparsed_.erase(peer->id());
-    Frame frame;
+    rkwire::Frame frame;
     bool fromRing = false;
     int handed = 0;
     while (peer->next(frame, fromRing)) {

@@ -9,12 +9,6 @@
 
 namespace rkwin {
 
-using rkwire::Frame;
-using rkwire::Kind;
-using rkwire::StationAnswer;
-using rkwire::StationRequest;
-using rkwire::Status;
-
 namespace {
 
 constexpr int stationTimeoutMs = 10000;
@@ -79,10 +73,10 @@ bool StationClient::claimWindows()
     if (!windowsToClaim_)
         return true;
     for (const ClaimedWindow& window : windowsToClaim_()) {
-        StationAnswer answer;
-        if (!exchange({Kind::Claim, window.handle, window.topLevel, window.className, window.name}, answer))
+        rkwire::StationAnswer answer;
+        if (!exchange({rkwire::Kind::Claim, window.handle, window.topLevel, window.className, window.name}, answer))
             return false;
-        if (answer.status != Status::Ok)
+        if (answer.status != rkwire::Status::Ok)
             std::fprintf(stderr, "rkwin: the window station refused window %#x of process %d again\n",
                          window.handle, static_cast<int>(getpid()));
     }
@@ -98,11 +92,11 @@ void StationClient::scheduleRetry(bool wanted, long afterMs)
         EventSources::arm(retryTimer_, wanted ? afterMs : -1);
 }
 
-bool StationClient::exchange(const StationRequest& request, StationAnswer& answer)
+bool StationClient::exchange(const rkwire::StationRequest& request, rkwire::StationAnswer& answer)
 {
-    Frame frame = request.encode();
+    rkwire::Frame frame = request.encode();
     frame.header.sequence = ++sequence_;
-    Frame reply;
+    rkwire::Frame reply;
     const bool exchanged =
         rkwire::writeFrame(station_, frame.header, frame.payload.data(),
                            [](int fd) { return rkwire::waitWritableFor(fd, stationTimeoutMs); }) &&
@@ -113,7 +107,7 @@ bool StationClient::exchange(const StationRequest& request, StationAnswer& answe
     return exchanged;
 }
 
-bool StationClient::request(const StationRequest& request, StationAnswer& answer)
+bool StationClient::request(const rkwire::StationRequest& request, rkwire::StationAnswer& answer)
 {
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!connect())
@@ -153,8 +147,8 @@ bool StationClient::resolve(uint32_t handle, bool useCache, Target& target)
         target.fromCache = true;
         return true;
     }
-    StationAnswer answer;
-    if (!request({Kind::Resolve, handle}, answer) || answer.status != Status::Ok)
+    rkwire::StationAnswer answer;
+    if (!request({rkwire::Kind::Resolve, handle}, answer) || answer.status != rkwire::Status::Ok)
         return false;
     target.handle = answer.window;
     target.pid = answer.pid;
