@@ -158,3 +158,67 @@ write("profile_fuzz", {
     "refused-key": profile([edit(0, "A", "k=x", "v"), edit(0, "A", "[k", "v")], b"[A]\nk=1\n"),
     "integer": profile([edit(0, "Num", "n", "0x1f")], b""),
 })
+
+# ---- peer_order_fuzz: steps, each an op byte (a frame by ring or socket, a hostile frame, takes) and its fields ----
+
+RING, SOCKET, HOSTILE = 0, 2, 4
+SEND, POST, REPLY, CHANNEL_ACCEPT = 1, 2, 3, 6
+HEADER_BYTES = len(header(0, 0))
+REPLY_RING_BYTES = 8 * 1024
+
+
+def honest(way, kind, user=0, copy_length=None, queued=True):
+    """Kind (0 send, 1 post, 2 reply), for a send whether it copies data, then WM_USER + user or the
+    copied length, then whether a frame without payload may wait in the queue."""
+    out = bytes([way, kind - 1])
+    if kind == SEND:
+        out += bytes([copy_length is not None])
+    out += u(copy_length, 2) if copy_length is not None else bytes([user])
+    return out + bytes([queued])
+
+
+def post(way, queued=True):
+    return honest(way, POST, user=0x10, queued=queued)
+
+
+def reply(way, queued=True):
+    return honest(way, REPLY, user=0x11, queued=queued)
+
+
+def copy(way, length):
+    return honest(way, SEND, copy_length=length, queued=False)
+
+
+def hostile(how, kind):
+    """The op byte, then how the header is picked; after a send, whether it copies data (these do not)."""
+    return bytes([HOSTILE]) + how + (b"\x00" if kind == SEND else b"")
+
+
+def any_header(data):
+    assert len(data) == HEADER_BYTES
+    return hostile(b"\x00" + data, int.from_bytes(data[4:6], "little"))
+
+
+def near_serial(kind, offset):
+    """A kind of the peers' with the serial due plus offset."""
+    return hostile(bytes([2, kind - 1]) + u(offset, 1), kind)
+
+
+def takes(count):
+    assert 1 <= count <= 32
+    return bytes([((count - 1) << 3) | 5])
+
+
+write("peer_order_fuzz", {
+    "garbage-header": any_header(bytes(range(7, 7 + HEADER_BYTES))) + post(RING) + takes(4),
+    "lanes-with-takes": post(RING) + reply(RING) + takes(1) + copy(SOCKET, 20) + reply(RING) + takes(1) +
+    post(RING) + takes(8),
+    # More replies than the reply ring holds headers: the last ones take the socket.
+    "reply-ring-full": reply(RING) * (REPLY_RING_BYTES // HEADER_BYTES + 10) + post(SOCKET) + takes(32) * 6 +
+    reply(RING) + takes(32),
+    "second-offer": post(RING) + near_serial(CHANNEL_ACCEPT, 1) + post(RING) + takes(4),
+    "used-serial": post(RING) + post(SOCKET) + takes(4) + near_serial(REPLY, -1) + post(SOCKET) + takes(4),
+    # 4200 bytes are too large for a ring.
+    "ways-alternate": post(RING) + copy(SOCKET, 100) + reply(RING) + post(SOCKET) + copy(RING, 4200) +
+    copy(RING, 300) + reply(SOCKET, queued=False) + takes(32),
+})
