@@ -123,10 +123,10 @@ OrderRun::OrderRun()
     Frame frame;
     bool fromRing;
     FUZZ_CHECK(!accepting_.next(frame, fromRing), "the offer is not handed on");
-    FUZZ_CHECK(accepting_.channel() && accepting_.channel()->ready, "the accepting side adopts the channel");
+    FUZZ_CHECK(accepting_.channel() && accepting_.channel()->isReady(), "the accepting side adopts the channel");
     connecting_.fill();
     connecting_.takeControlFrames();
-    FUZZ_CHECK(connecting_.channel()->ready, "the connecting side takes the acceptance");
+    FUZZ_CHECK(connecting_.channel()->isReady(), "the connecting side takes the acceptance");
 }
 
 FrameHeader OrderRun::honestHeader(FuzzInput& input) const

@@ -88,7 +88,7 @@ void PeerConnection::offerChannel()
 PeerConnection::Ring PeerConnection::putOnRing(FrameHeader& header, const void* payload, Lane lane)
 {
     Channel* channel = channel_.get();
-    if (closed_ || failed_ || !channel || !channel->ready || header.length > rkwire::ringPayloadLimit)
+    if (closed_ || failed_ || !channel || !channel->isReady() || header.length > rkwire::ringPayloadLimit)
         return Ring::NotCarried;
     header.serial = sendSerial_;
     switch (channel->put(lane, header, payload)) {
@@ -259,15 +259,15 @@ void PeerConnection::adoptChannel(const Frame& offer)
         return;
     }
     sendQueued();
-    channel_->ready = true;
+    channel_->markReady();
 }
 
 void PeerConnection::acceptChannel()
 {
-    if (accepted_ || !channel_ || channel_->ready)
+    if (accepted_ || !channel_ || channel_->isReady())
         fail();
     else
-        channel_->ready = true;
+        channel_->markReady();
 }
 
 /* A frame on the socket may be taken now: unordered, or the serial due. */

@@ -33,8 +33,9 @@ public:
     Channel(const Channel&) = delete;
     Channel& operator=(const Channel&) = delete;
 
-    /* Sending: true once the other side maps the segment. */
-    bool ready = false;
+    /* Sending: ready once the other side maps the segment. */
+    bool isReady() const { return ready_; }
+    void markReady() { ready_ = true; }
     rkwire::RingWriter::Put put(Lane lane, const rkwire::FrameHeader& header, const void* payload);
     /* After a put: true when the receiver sleeps and has not been woken since; it then counts as woken. */
     bool receiverNeedsWaking();
@@ -67,6 +68,7 @@ private:
     rkwire::RingReader readers_[2];
     Held held_[2];
     bool broken_ = false;
+    bool ready_ = false;
 };
 
 /* The channel is used unless RK_SHARED_MEMORY is 0. */

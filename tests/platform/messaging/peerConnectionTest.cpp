@@ -66,16 +66,16 @@ public:
         bool fromRing;
         EXPECT_FALSE(take(*accepting, frame, fromRing)) << "the offer is handed on";
         ASSERT_NE(accepting->channel(), nullptr) << "the accepting side declined the channel";
-        ASSERT_TRUE(accepting->channel()->ready);
+        ASSERT_TRUE(accepting->channel()->isReady());
     }
 
     void takeAcceptance()
     {
-        for (int tries = 0; tries < 100 && !connecting->channel()->ready && !connecting->failed(); ++tries) {
+        for (int tries = 0; tries < 100 && !connecting->channel()->isReady() && !connecting->failed(); ++tries) {
             connecting->fill();
             connecting->takeControlFrames();
         }
-        ASSERT_TRUE(connecting->channel()->ready) << "the acceptance never came";
+        ASSERT_TRUE(connecting->channel()->isReady()) << "the acceptance never came";
     }
 
     /* The next frame the receiver hands on, reading its socket as long as that brings bytes. */
