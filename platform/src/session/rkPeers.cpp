@@ -23,6 +23,13 @@ constexpr int maxFramesPerPass = 256;
  */
 constexpr long ringSpinNanoseconds = 25000;
 constexpr unsigned spinRoundsPerClockLook = 64;
+/*
+ * Spin credit: an answered spin earns several more, an unanswered one costs
+ * one; without credit every so many waits still spin once.
+ */
+constexpr int spinCreditPerAnswer = 4;
+constexpr int maxSpinCredit = 16;
+constexpr unsigned spinProbeInterval = 32;
 
 pid_t peerSocketOwner;
 std::string peerSocketToRemove;
@@ -367,31 +374,56 @@ const std::vector<Channel*>& Peers::channels()
  * Watches the rings for a short while, awake so that writers need not ring.
  * What it finds is handed on while still awake: busy traffic then goes back
  * and forth without a system call. Found nothing, it falls asleep.
+ *
+ * A spin pays only while the peer runs beside this process and answers
+ * within it. Where the peer shares this process's core, or has to be woken
+ * and wait for one, a spin only keeps it from running: so a process whose
+ * spins go unanswered stops spinning and sleeps at once, and spins again
+ * now and then to learn whether that still holds.
  */
 bool Peers::spinForRings()
 {
     const std::vector<Channel*>& all = channels();
     bool found = false;
-    if (!all.empty()) {
+    if (!all.empty() && spinMayPay()) {
         for (Channel* channel : all)
             channel->setAwake(true);
-        /*
-         * Some hosts answer the clock only through a system call: it is read
-         * now and then, and not at all when the answer comes quickly.
-         */
-        timespec start{};
-        for (unsigned round = 1; !found; ++round) {
-            if (round == spinRoundsPerClockLook)
-                clock_gettime(CLOCK_MONOTONIC, &start);
-            else if (round % spinRoundsPerClockLook == 0 && nanosecondsSince(start) >= ringSpinNanoseconds)
-                break;
-            relaxWhileSpinning();
-            found = anyRingHasBytes(all);
-        }
-        found = found || fallAsleep();
+        found = watchRings(all);
+        noteSpin(found);
     }
+    found = found || fallAsleep();
     recentRingTraffic_ = found;
     return found;
+}
+
+bool Peers::spinMayPay()
+{
+    if (spinCredit_ > 0)
+        return true;
+    return ++unspunWaits_ % spinProbeInterval == 0;
+}
+
+void Peers::noteSpin(bool answered)
+{
+    spinCredit_ = answered ? std::min(spinCredit_ + spinCreditPerAnswer, maxSpinCredit) : std::max(spinCredit_ - 1, 0);
+}
+
+/*
+ * Some hosts answer the clock only through a system call: it is read now
+ * and then, and not at all when the answer comes quickly.
+ */
+bool Peers::watchRings(const std::vector<Channel*>& all)
+{
+    timespec start{};
+    for (unsigned round = 1;; ++round) {
+        if (round == spinRoundsPerClockLook)
+            clock_gettime(CLOCK_MONOTONIC, &start);
+        else if (round % spinRoundsPerClockLook == 0 && nanosecondsSince(start) >= ringSpinNanoseconds)
+            return false;
+        relaxWhileSpinning();
+        if (anyRingHasBytes(all))
+            return true;
+    }
 }
 
 /*

@@ -89,6 +89,9 @@ private:
     void close(const Peer& peer);
     bool waitForRoom(int fd);
     const std::vector<Channel*>& channels();
+    bool spinMayPay();
+    void noteSpin(bool answered);
+    static bool watchRings(const std::vector<Channel*>& all);
 
     EventSources& events_;
     FrameSink& sink_;
@@ -99,6 +102,8 @@ private:
     std::set<uint64_t> unparsed_; /* frames read but not handed on yet */
     uint64_t nextId_ = firstConnectionId;
     bool recentRingTraffic_ = false;
+    int spinCredit_ = 0;
+    unsigned unspunWaits_ = 0;
     std::vector<Channel*> channels_; /* of the open connections */
     bool channelsStale_ = false;
     std::vector<std::function<void(const PeerConnection&)>> closedListeners_;
