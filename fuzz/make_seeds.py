@@ -216,7 +216,7 @@ write("peer_order_fuzz", {
     # More replies than the reply ring holds headers: the last ones take the socket.
     "reply-ring-full": reply(RING) * (REPLY_RING_BYTES // HEADER_BYTES + 10) + post(SOCKET) + takes(32) * 6 +
     reply(RING) + takes(32),
-    "second-offer": post(RING) + near_serial(CHANNEL_ACCEPT, 1) + post(RING) + takes(4),
+    "accept-at-the-accepting-side": post(RING) + near_serial(CHANNEL_ACCEPT, 1) + post(RING) + takes(4),
     "used-serial": post(RING) + post(SOCKET) + takes(4) + near_serial(REPLY, -1) + post(SOCKET) + takes(4),
     # 4200 bytes are too large for a ring.
     "ways-alternate": post(RING) + copy(SOCKET, 100) + reply(RING) + post(SOCKET) + copy(RING, 4200) +
