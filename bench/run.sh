@@ -12,7 +12,8 @@ cmake --build --preset default --parallel "$(nproc)" >/dev/null
 bin="$PWD/build/default/bin"
 
 status=0
-for bench in $(ls "$bin" | grep -E '^bench_|_bench$' | grep -v '^bench_app$') bench_app; do
+# bench_app last; bench_app_without_figures is only its helper, run by it.
+for bench in $(ls "$bin" | grep -E '^bench_|_bench$' | grep -v -E '^bench_app(_without_figures)?$') bench_app; do
   [ -x "$bin/$bench" ] || continue
   echo "== $bench"
   "$bin/$bench" 2>/dev/null || { echo "$bench failed" >&2; status=1; }

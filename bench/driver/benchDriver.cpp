@@ -11,6 +11,7 @@
  * batches, never speeds one up. The driver registers anew in the mode of
  * each batch, outside the timing, so the hub holds one driver throughout.
  */
+#include "../benchProcesses.h"
 #include "rkDriver.h"
 #include "rkwin.h"
 
@@ -18,18 +19,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <spawn.h>
-#include <sstream>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 
@@ -45,19 +38,6 @@ public:
     void onTextMessage(rkDriver*, const char*) override {}
     void onDatabaseChange(int, int, int) override {}
 };
-
-std::string besideThisProgram(const std::string& name)
-{
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / name).string();
-}
-
-std::string readWholeFile(const std::string& path)
-{
-    std::ifstream in(path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 double perSecond(int count, const std::function<void()>& once)
 {
@@ -87,54 +67,6 @@ LRESULT CALLBACK echoProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
         DispatchMessageA(&msg);
     std::_Exit(0);
 }
-
-HWND waitForWindow(const std::function<HWND()>& find)
-{
-    const auto deadline = steadyClock::now() + std::chrono::seconds(10);
-    HWND window = nullptr;
-    while ((window = find()) == nullptr && steadyClock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return window;
-}
-
-// kivstandin on this desktop, quiet, with its input on a pipe to end it.
-struct hubChild {
-    pid_t pid = -1;
-    int input = -1;
-    HWND window = nullptr;
-
-    explicit hubChild(const std::string& desktop)
-    {
-        const std::string ready = desktop + "/hub.ready";
-        int toHub[2];
-        if (pipe(toHub) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toHub[0], STDIN_FILENO);
-        posix_spawn_file_actions_addclose(&actions, toHub[1]);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        std::string program = besideThisProgram("kivstandin");
-        std::string quiet = "--quiet", readyOption = "--ready", readyFile = ready;
-        char* argv[] = {&program[0], &quiet[0], &readyOption[0], &readyFile[0], nullptr};
-        if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(toHub[0]);
-        input = toHub[1];
-        window = waitForWindow([&] {
-            return reinterpret_cast<HWND>(std::strtoull(readWholeFile(ready).c_str(), nullptr, 10));
-        });
-    }
-
-    ~hubChild()
-    {
-        if (input >= 0 && write(input, "quit\n", 5) == 5)
-            close(input);
-        if (pid > 0)
-            waitpid(pid, nullptr, 0);
-    }
-};
 
 std::string irCommand(int size)
 {
@@ -190,10 +122,10 @@ private:
 int main(int argc, char** argv)
 {
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 20000;
-    char pattern[] = "/tmp/rkbench-driver-XXXXXX";
-    if (mkdtemp(pattern) == nullptr)
+    const bench::privateDesktop privateDesktop;
+    if (!privateDesktop.made())
         return 1;
-    const std::string desktop = pattern;
+    const std::string& desktop = privateDesktop.path();
     setenv("RK_DESKTOP", desktop.c_str(), 1);
 
     const pid_t echoPid = fork();
@@ -201,8 +133,8 @@ int main(int argc, char** argv)
         runEcho();
     int status = 0;
     {
-        hubChild hub(desktop);
-        const HWND echo = waitForWindow([] { return FindWindowA(echoClass, nullptr); });
+        bench::hubChild hub(desktop);
+        const HWND echo = bench::waitForWindow([] { return FindWindowA(echoClass, nullptr); });
         if (hub.window == nullptr || echo == nullptr) {
             std::fprintf(stderr, "bench_driver: the hub or the echo window did not start\n");
             status = 1;
@@ -226,7 +158,5 @@ int main(int argc, char** argv)
     }
     kill(echoPid, SIGTERM);
     waitpid(echoPid, nullptr, 0);
-    std::error_code ignored;
-    std::filesystem::remove_all(desktop, ignored);
     return status;
 }

@@ -9,6 +9,17 @@
  * process, so each measurement runs in a fresh copy of this program, on its
  * own private desktop, and hands its figures back through a pipe.
  *
+ * Three tables in one run:
+ *  - the floors and the layer on a quiet machine;
+ *  - paced sends, measured by the same two copies after their table: one
+ *    plain send every 10 ms, the echo process asleep in its message loop
+ *    between them, so that every send has to wake it (300 sends each way);
+ *  - the floors and the layer again while one core is kept busy by a
+ *    process of its own that spins, pinned to nothing, with a quarter of
+ *    the round trips (a busy machine makes every one slower); its targets
+ *    are judged against its own floors.
+ * 20-30 s with the defaults on the 2-core development machine.
+ *
  *   bench_messaging [round trips]     (default 20000)
  */
 #include <algorithm>
@@ -20,13 +31,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <functional>
+#include <iterator>
 #include <linux/futex.h>
 #include <new>
 #include <string>
-#include <sys/file.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -34,9 +45,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../benchProcesses.h"
 #include "rkwin.h"
 
 namespace {
+
+using bench::transfer;
 
 using Clock = std::chrono::steady_clock;
 
@@ -46,6 +60,9 @@ constexpr size_t frameHeaderBytes = 48; /* what every message carries on the soc
 constexpr size_t smallCopyBytes = 512;
 constexpr size_t largeCopyBytes = 4096;
 constexpr auto futexSpin = std::chrono::microseconds(20);
+constexpr auto pacedInterval = std::chrono::milliseconds(10);
+constexpr int pacedSends = 300;
+constexpr int busyShare = 4; /* with a core kept busy: a quarter of the round trips */
 const char* const echoClass = "BenchEcho";
 /* Not in the usage: how main asks a fresh copy of itself to measure the layer. */
 const char* const layerChildArgument = "--measure-layer-into-fd";
@@ -54,11 +71,22 @@ const char* const layerChildArgument = "--measure-layer-into-fd";
 constexpr double plainTarget = 0.7;
 constexpr double copyDataTarget = 0.7;
 constexpr double nestedTarget = 1.5; /* of two socketpair round trips */
+constexpr double pacedTarget = 1.0;  /* of the socket path's paced median */
 
 struct Figures {
     double perSecond;
     double medianMicroseconds;
 };
+
+/* The time below which that fraction of the times lie; reorders them. */
+double percentile(std::vector<double>& times, double fraction)
+{
+    auto at = times.begin() + static_cast<std::ptrdiff_t>(fraction * static_cast<double>(times.size() - 1) + 0.5);
+    std::nth_element(times.begin(), at, times.end());
+    return *at;
+}
+
+double microseconds(Clock::duration duration) { return std::chrono::duration<double, std::micro>(duration).count(); }
 
 Figures measure(int rounds, const std::function<void()>& roundTrip)
 {
@@ -69,11 +97,10 @@ Figures measure(int rounds, const std::function<void()>& roundTrip)
     for (double& time : times) {
         auto before = Clock::now();
         roundTrip();
-        time = std::chrono::duration<double, std::micro>(Clock::now() - before).count();
+        time = microseconds(Clock::now() - before);
     }
     double total = std::chrono::duration<double>(Clock::now() - start).count();
-    std::nth_element(times.begin(), times.begin() + rounds / 2, times.end());
-    return {rounds / total, times[static_cast<size_t>(rounds / 2)]};
+    return {rounds / total, percentile(times, 0.5)};
 }
 
 /* ---- The futex floor ---------------------------------------------------- */
@@ -158,8 +185,10 @@ Figures futexPingPong(int rounds, Clock::duration spin)
         return {0, 0};
     auto* page = new (mapping) PingPongPage{};
     pid_t echo = fork();
-    if (echo == 0)
+    if (echo == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL); /* it would sleep on the futex forever without its parent */
         answerPings(*page, spin);
+    }
     uint32_t seen = 0;
     Figures figures{0, 0};
     if (echo > 0) {
@@ -176,18 +205,6 @@ Figures futexPingPong(int rounds, Clock::duration spin)
 }
 
 /* ---- The socketpair floor ----------------------------------------------- */
-
-bool transfer(int fd, char* data, size_t size, bool sending)
-{
-    size_t done = 0;
-    while (done < size) {
-        ssize_t moved = sending ? write(fd, data + done, size - done) : read(fd, data + done, size - done);
-        if (moved <= 0)
-            return false;
-        done += static_cast<size_t>(moved);
-    }
-    return true;
-}
 
 Figures socketpairPingPong(int rounds, size_t size)
 {
@@ -230,6 +247,13 @@ Floors measureFloors(int rounds)
 
 /* ---- The layer, measured in a fresh process ----------------------------- */
 
+struct PacedFigures {
+    bool measured;
+    int sends;
+    double medianMicroseconds;
+    double ninetiethMicroseconds;
+};
+
 /* Trivially copyable: it crosses the pipe as bytes, between two copies of one program. */
 struct LayerFigures {
     bool measured;
@@ -237,6 +261,7 @@ struct LayerFigures {
     Figures smallCopy;
     Figures largeCopy;
     Figures nested;
+    PacedFigures paced; /* not measured where no paced sends were asked for */
 };
 
 LRESULT CALLBACK echoProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -301,7 +326,29 @@ bool echoAnswers(HWND target, HWND own)
            SendMessageA(target, msgCallBack, reinterpret_cast<WPARAM>(own), 0) == 2;
 }
 
-LayerFigures measureLayer(int rounds)
+/* Sends on a schedule, not one after the other: between two sends both
+ * processes sleep, and each send has to wake the echo process. */
+PacedFigures measurePaced(int sends, HWND target)
+{
+    PacedFigures figures{true, sends, 0, 0};
+    std::vector<double> times;
+    auto due = Clock::now();
+    for (int i = 0; i < sends; ++i) {
+        due += pacedInterval;
+        std::this_thread::sleep_until(due);
+        auto before = Clock::now();
+        LRESULT answer = SendMessageA(target, msgEcho, 1, 0);
+        times.push_back(microseconds(Clock::now() - before));
+        figures.measured = figures.measured && answer == 2;
+    }
+    if (!figures.measured)
+        std::fprintf(stderr, "bench_messaging: a paced send was not answered\n");
+    figures.medianMicroseconds = percentile(times, 0.5);
+    figures.ninetiethMicroseconds = percentile(times, 0.9);
+    return figures;
+}
+
+LayerFigures measureLayer(int rounds, int paced)
 {
     LayerFigures figures{};
     pid_t echo = fork();
@@ -320,6 +367,8 @@ LayerFigures measureLayer(int rounds)
     figures.largeCopy = measureCopyData(rounds, target, largeCopyBytes);
     figures.nested = measure(rounds, [&] { SendMessageA(target, msgCallBack, reinterpret_cast<WPARAM>(own), 0); });
     figures.measured = true;
+    if (paced > 0)
+        figures.paced = measurePaced(paced, target);
     PostMessageA(target, WM_CLOSE, 0, 0);
     waitpid(echo, nullptr, 0);
     DestroyWindow(own);
@@ -327,34 +376,17 @@ LayerFigures measureLayer(int rounds)
 }
 
 /* The fresh copy: RK_DESKTOP and RK_SHARED_MEMORY were set by the parent. */
-int runLayerChild(int fd, int rounds)
+int runLayerChild(int fd, int rounds, int paced)
 {
-    LayerFigures figures = measureLayer(rounds);
-    bool handedOver = transfer(fd, reinterpret_cast<char*>(&figures), sizeof figures, true);
+    LayerFigures figures = measureLayer(rounds, paced);
+    bool handedOver = bench::sendValue(fd, figures);
     close(fd);
     return figures.measured && handedOver ? 0 : 1;
 }
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-void stopStation(const std::string& desktop)
-{
-    FILE* file = std::fopen((desktop + "/winstation.pid").c_str(), "r");
-    int pid = 0;
-    if (file && std::fscanf(file, "%d", &pid) == 1 && pid > 0)
-        kill(pid, SIGTERM);
-    if (file)
-        std::fclose(file);
-    int lock = open((desktop + "/winstation.lock").c_str(), O_RDWR | O_CLOEXEC);
-    if (lock >= 0) {
-        flock(lock, LOCK_EX); /* held by the station until it is gone */
-        close(lock);
-    }
-}
-
 /* In the forked child, before the exec: its own process group, so that a
  * copy that fails can be cleared away with its echo process in one go. */
-[[noreturn]] void execLayerChild(const char* desktop, bool sharedMemory, int fd, int rounds)
+[[noreturn]] void execLayerChild(const char* desktop, bool sharedMemory, int fd, int rounds, int paced)
 {
     setpgid(0, 0);
     setenv("RK_DESKTOP", desktop, 1);
@@ -364,18 +396,19 @@ void stopStation(const std::string& desktop)
         setenv("RK_SHARED_MEMORY", "0", 1);
     std::string fdText = std::to_string(fd);
     std::string roundsText = std::to_string(rounds);
+    std::string pacedText = std::to_string(paced);
     execl("/proc/self/exe", "bench_messaging", layerChildArgument, fdText.c_str(), roundsText.c_str(),
-          static_cast<char*>(nullptr));
+          pacedText.c_str(), static_cast<char*>(nullptr));
     _exit(127);
 }
 
 /* The parent owns the desktop, so that it is gone even if the copy dies. */
-LayerFigures measureLayerInFreshProcess(int rounds, bool sharedMemory)
+LayerFigures measureLayerInFreshProcess(int rounds, bool sharedMemory, int paced)
 {
     LayerFigures figures{};
-    char desktop[] = "/tmp/rk-bench-XXXXXX";
+    bench::privateDesktop desktop;
     int ends[2];
-    if (!mkdtemp(desktop))
+    if (!desktop.made())
         return figures;
     if (pipe2(ends, O_CLOEXEC) == 0) {
         std::fflush(nullptr);
@@ -383,10 +416,10 @@ LayerFigures measureLayerInFreshProcess(int rounds, bool sharedMemory)
         if (child == 0) {
             close(ends[0]);
             fcntl(ends[1], F_SETFD, 0); /* the write end only survives the exec */
-            execLayerChild(desktop, sharedMemory, ends[1], rounds);
+            execLayerChild(desktop.path().c_str(), sharedMemory, ends[1], rounds, paced);
         }
         close(ends[1]);
-        bool received = child > 0 && transfer(ends[0], reinterpret_cast<char*>(&figures), sizeof figures, false);
+        bool received = child > 0 && bench::receiveValue(ends[0], figures);
         close(ends[0]);
         int status = 0;
         if (child > 0)
@@ -397,10 +430,103 @@ LayerFigures measureLayerInFreshProcess(int rounds, bool sharedMemory)
                 kill(-child, SIGKILL); /* its echo process, if it outlived it */
         }
     }
-    stopStation(desktop);
-    nftw(desktop, removeEntry, 8, FTW_DEPTH | FTW_PHYS);
     return figures;
 }
+
+/* One table's measurements: the floors, then the layer without and with its fast path. */
+struct Run {
+    int rounds;
+    Floors floors;
+    LayerFigures before;
+    LayerFigures after;
+
+    bool measured() const { return before.measured && after.measured; }
+};
+
+Run measureRun(int rounds, int paced)
+{
+    Run run{rounds, measureFloors(rounds), {}, {}};
+    run.before = measureLayerInFreshProcess(rounds, false, paced);
+    run.after = measureLayerInFreshProcess(rounds, true, paced);
+    return run;
+}
+
+/* ---- One core kept busy ------------------------------------------------- */
+
+/* For the signal handler: the spinning process and the process that owns it. */
+volatile sig_atomic_t spinnerPid = 0;
+volatile sig_atomic_t spinnerOwner = 0;
+const int endingSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+/* Only async-signal-safe calls. A forked child inherits the handler, not the spinner. */
+extern "C" void killSpinnerAndEnd(int signalNumber)
+{
+    if (spinnerPid > 0 && getpid() == spinnerOwner)
+        kill(spinnerPid, SIGKILL);
+    signal(signalNumber, SIG_DFL);
+    raise(signalNumber);
+}
+
+[[noreturn]] void spin()
+{
+    volatile unsigned long spins = 0;
+    for (;;)
+        spins = spins + 1;
+}
+
+/*
+ * A process of its own that spins while the object lives, pinned to no
+ * core. It goes on every way out of this program: the destructor ends it on
+ * any return, the handler on the usual ending signals, and the parent-death
+ * signal on every other death of this process, SIGKILL and crashes included.
+ */
+class BusyCore {
+public:
+    BusyCore()
+    {
+        std::fflush(nullptr);
+        const pid_t owner = getpid();
+        const pid_t child = fork();
+        if (child == 0) {
+            prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (getppid() != owner) /* the owner was gone before the line above */
+                _exit(0);
+            spin();
+        }
+        if (child < 0)
+            return;
+        spinnerOwner = owner;
+        spinnerPid = child;
+        struct sigaction ending {};
+        ending.sa_handler = killSpinnerAndEnd;
+        sigemptyset(&ending.sa_mask);
+        for (size_t i = 0; i < std::size(endingSignals); ++i) {
+            sigaction(endingSignals[i], nullptr, &previous[i]);
+            if (previous[i].sa_handler != SIG_IGN) /* under nohup, a hangup stays ignored */
+                sigaction(endingSignals[i], &ending, nullptr);
+        }
+    }
+
+    ~BusyCore()
+    {
+        const pid_t child = spinnerPid;
+        if (child <= 0 || getpid() != spinnerOwner)
+            return;
+        kill(child, SIGKILL);
+        waitpid(child, nullptr, 0);
+        spinnerPid = 0;
+        for (size_t i = 0; i < std::size(endingSignals); ++i)
+            sigaction(endingSignals[i], &previous[i], nullptr);
+    }
+
+    BusyCore(const BusyCore&) = delete;
+    BusyCore& operator=(const BusyCore&) = delete;
+
+    bool running() const { return spinnerPid > 0; }
+
+private:
+    struct sigaction previous[std::size(endingSignals)] {};
+};
 
 /* ---- The table ---------------------------------------------------------- */
 
@@ -485,9 +611,9 @@ void printTarget(const char* what, const Figures LayerFigures::*row, const Layer
                 verdict(after, row, floorMicroseconds, limit).c_str());
 }
 
-void printTargets(const LayerFigures& before, const LayerFigures& after, const Floors& floors)
+void printTargets(const char* heading, const LayerFigures& before, const LayerFigures& after, const Floors& floors)
 {
-    std::printf("  %-52s %-14s %s\n", "Targets, for the fast path (x floor)", "before", "after");
+    std::printf("  %-52s %-14s %s\n", heading, "before", "after");
     printTarget("plain send <= 0.7 x socketpair of 48 bytes", &LayerFigures::plain, before, after,
                 floors.socketPlain.medianMicroseconds, plainTarget);
     printTarget("WM_COPYDATA 512 B <= 0.7 x socketpair of 560 bytes", &LayerFigures::smallCopy, before, after,
@@ -496,26 +622,70 @@ void printTargets(const LayerFigures& before, const LayerFigures& after, const F
                 2 * floors.socketPlain.medianMicroseconds, nestedTarget);
 }
 
+void printRun(const Run& run, const char* targetsHeading)
+{
+    printFloors(run.floors);
+    std::printf("\n");
+    printLayer(run.before, run.after, run.floors);
+    std::printf("\n");
+    printTargets(targetsHeading, run.before, run.after, run.floors);
+}
+
+void printPacedSide(const char* what, const LayerFigures& layer)
+{
+    if (!layer.measured || !layer.paced.measured)
+        std::printf("  %-44s %10s %12s\n", what, "failed", "-");
+    else
+        std::printf("  %-44s %10.2f %12.2f\n", what, layer.paced.medianMicroseconds,
+                    layer.paced.ninetiethMicroseconds);
+}
+
+void printPaced(const LayerFigures& before, const LayerFigures& after)
+{
+    std::printf("Paced: one plain send every %lld ms, the echo process asleep between them, %d sends\n\n",
+                static_cast<long long>(pacedInterval.count()), pacedSends);
+    std::printf("  %-44s %10s %12s\n", "SendMessageA", "median us", "90th pct us");
+    printPacedSide("before: fast path off (RK_SHARED_MEMORY=0)", before);
+    printPacedSide("after: fast path on", after);
+    std::printf("\n  %-52s ", "Target: fast path median <= the socket path's");
+    if (before.measured && before.paced.measured && after.measured && after.paced.measured) {
+        double ratio = after.paced.medianMicroseconds / before.paced.medianMicroseconds;
+        std::printf("%7.2f %s\n", ratio, ratio <= pacedTarget ? "met" : "missed");
+    } else {
+        std::printf("   failed\n");
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc == 4 && std::strcmp(argv[1], layerChildArgument) == 0)
-        return runLayerChild(std::atoi(argv[2]), std::atoi(argv[3]));
+    if (argc == 5 && std::strcmp(argv[1], layerChildArgument) == 0)
+        return runLayerChild(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
     int rounds = argc > 1 ? std::atoi(argv[1]) : 20000;
     if (rounds < 10) {
         std::fprintf(stderr, "usage: bench_messaging [round trips, at least 10]\n");
         return 2;
     }
-    Floors floors = measureFloors(rounds);
-    LayerFigures before = measureLayerInFreshProcess(rounds, false);
-    LayerFigures after = measureLayerInFreshProcess(rounds, true);
+    Run quiet = measureRun(rounds, pacedSends);
+    std::printf("%d round trips each, between two processes\n\n", quiet.rounds);
+    printRun(quiet, "Targets, for the fast path (x floor)");
+    std::printf("\n");
+    printPaced(quiet.before, quiet.after);
+    std::printf("\n");
+    std::fflush(stdout);
 
-    std::printf("%d round trips each, between two processes\n\n", rounds);
-    printFloors(floors);
-    std::printf("\n");
-    printLayer(before, after, floors);
-    std::printf("\n");
-    printTargets(before, after, floors);
-    return before.measured && after.measured ? 0 : 1;
+    int busyRounds = std::max(10, rounds / busyShare);
+    Run busy{busyRounds, {}, {}, {}};
+    {
+        BusyCore busyCore;
+        if (busyCore.running())
+            busy = measureRun(busyRounds, 0);
+        else
+            std::fprintf(stderr, "bench_messaging: no process to keep a core busy\n");
+    }
+    std::printf("With one core kept busy by a spinning process of its own: %d round trips each\n\n", busy.rounds);
+    printRun(busy, "Targets, against this run's floors (x floor)");
+    bool measured = quiet.measured() && quiet.before.paced.measured && quiet.after.paced.measured && busy.measured();
+    return measured ? 0 : 1;
 }

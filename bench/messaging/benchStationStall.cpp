@@ -13,11 +13,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <ftw.h>
 #include <functional>
 #include <poll.h>
 #include <string>
-#include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
@@ -25,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../benchProcesses.h"
 #include "wire/rkFrame.h"
 #include "rkwin.h"
 
@@ -119,23 +118,6 @@ int connectToStation(const std::string& desktop)
     _exit(0);
 }
 
-int removeEntry(const char* path, const struct stat*, int, struct FTW*) { return remove(path); }
-
-void stopStation(const std::string& desktop)
-{
-    FILE* file = std::fopen((desktop + "/winstation.pid").c_str(), "r");
-    int pid = 0;
-    if (file && std::fscanf(file, "%d", &pid) == 1 && pid > 0)
-        kill(pid, SIGTERM);
-    if (file)
-        std::fclose(file);
-    int lock = open((desktop + "/winstation.lock").c_str(), O_RDWR | O_CLOEXEC);
-    if (lock >= 0) {
-        flock(lock, LOCK_EX); /* held by the station until it is gone */
-        close(lock);
-    }
-}
-
 void measure(const char* when, int rounds, HWND target)
 {
     double find = medianMicroseconds(rounds, [] { FindWindowA(targetClass, nullptr); });
@@ -189,7 +171,6 @@ int main(int argc, char** argv)
     waitpid(hoarder, nullptr, 0);
     PostMessageA(target, WM_CLOSE, 0, 0);
     waitpid(owner, nullptr, 0);
-    stopStation(desktop);
-    nftw(pattern, removeEntry, 8, FTW_DEPTH | FTW_PHYS);
+    bench::removeDesktop(desktop);
     return 0;
 }
