@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 namespace rkstation {
 
@@ -39,12 +41,14 @@ uint64_t processStarted(pid_t pid)
 {
     char path[32];
     std::snprintf(path, sizeof path, "/proc/%d/stat", static_cast<int>(pid));
-    FILE* file = std::fopen(path, "re");
-    if (!file)
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         return 0;
     char text[1024];
-    size_t length = std::fread(text, 1, sizeof text - 1, file);
-    std::fclose(file);
+    ssize_t length = read(fd, text, sizeof text - 1); /* the kernel hands the whole line to one read */
+    close(fd);
+    if (length <= 0)
+        return 0;
     text[length] = '\0';
     const char* field = std::strrchr(text, ')');
     for (int skipped = 0; field && skipped < 20; ++skipped)
@@ -69,8 +73,7 @@ void Station::reserve(const HeldHandle& held)
     if (!isWindowSlot(slot) || !isFullReuse(reuse) || held.pid <= 0)
         return;
     Slot& entry = slots_[slot];
-    if (entry.state != State::Reserved)
-        ++reservedCount_;
+    reserved_.insert(slot);
     entry.state = State::Reserved;
     entry.reuse = static_cast<uint16_t>(reuse);
     entry.pid = held.pid;
@@ -247,8 +250,7 @@ const Station::Slot* Station::lookup(uint32_t handle, uint32_t* slotIndex) const
 void Station::occupy(uint32_t slot, ClientId client, pid_t pid, bool topLevel, Names names, uint16_t reuse)
 {
     Slot& entry = slots_[slot];
-    if (entry.state == State::Reserved)
-        --reservedCount_;
+    reserved_.erase(slot);
     entry.state = State::Live;
     entry.reuse = reuse;
     entry.owner = client;
@@ -266,8 +268,7 @@ void Station::release(uint32_t slot)
     Slot& entry = slots_[slot];
     if (entry.state == State::Free)
         return;
-    if (entry.state == State::Reserved)
-        --reservedCount_;
+    reserved_.erase(slot);
     changes_.push_back({handleOf(slot), entry.pid, false});
     names_.erase(slot);
     Slot freed;
@@ -281,9 +282,8 @@ void Station::releaseDeadReservations()
     if (!hasReservations())
         return;
     std::map<std::pair<pid_t, uint64_t>, bool> alive;
-    for (uint32_t slot = 1; slot < broadcastSlot; ++slot) {
-        if (slots_[slot].state != State::Reserved)
-            continue;
+    for (auto next = reserved_.begin(); next != reserved_.end();) {
+        uint32_t slot = *next++; /* releasing it erases it from the set */
         std::pair<pid_t, uint64_t> owner{slots_[slot].pid, slots_[slot].started};
         auto known = alive.find(owner);
         if (known == alive.end())

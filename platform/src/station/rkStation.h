@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <sys/types.h>
@@ -73,9 +74,9 @@ public:
     void disconnect(ClientId client);
     AnswerQueue& answers(ClientId client) { return clients_[client]; }
 
-    /* Gives up the reservations whose owners have died. */
+    /* Gives up the reservations whose owners have died; looks at those alone. */
     void releaseDeadReservations();
-    bool hasReservations() const { return reservedCount_ > 0; }
+    bool hasReservations() const { return !reserved_.empty(); }
 
     /* What changed since the last call, in order. */
     std::vector<HandleChange> takeChanges();
@@ -125,7 +126,7 @@ private:
     IsAlive isAlive_;
     StartedOf startedOf_;
     uint32_t lowestFree_ = 1; /* no slot below it is free */
-    uint32_t reservedCount_ = 0;
+    std::set<uint32_t> reserved_; /* the reserved slots */
     uint64_t serial_ = 0;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/epoll.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@ namespace {
 using namespace rkwire;
 
 constexpr std::chrono::milliseconds sweepInterval{1000};
+constexpr int readyAtOnce = 64;
 
 /* Writes what the socket takes; false when the connection is broken. */
 bool writeWhatFits(int fd, AnswerQueue& answers)
@@ -40,27 +42,55 @@ bool writeWhatFits(int fd, AnswerQueue& answers)
 StationServer::StationServer(std::string desktop, int listener, int lingerMs, uint16_t firstReuse)
     : desktop_(std::move(desktop)), listener_(listener), lingerMs_(lingerMs),
       journal_(handleJournalPath(desktop_)),
-      station_(firstReuse, journal_.load(), processRuns, processStarted),
+      station_(firstReuse, journal_.load(), processRuns, processStarted), epoll_(epoll_create1(EPOLL_CLOEXEC)),
       idleSince_(Clock::now()), nextSweep_(Clock::now() + sweepInterval)
 {
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = listener_;
+    if (epoll_ < 0 || epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &event) != 0) {
+        std::fprintf(stderr, "rkwinstation: cannot wait on sockets: %s\n", std::strerror(errno));
+        if (epoll_ >= 0)
+            close(epoll_);
+        epoll_ = -1;
+    }
     /* What the predecessor left is ours to keep now, reservations included. */
     noteJournal(journal_.rewrite(station_.heldHandles()));
 }
 
+StationServer::~StationServer()
+{
+    if (epoll_ >= 0)
+        close(epoll_);
+}
+
 void StationServer::run()
 {
+    if (epoll_ < 0) {
+        unlink(stationSocketPath(desktop_).c_str());
+        unlink(stationPidPath(desktop_).c_str());
+        return;
+    }
+    epoll_event ready[readyAtOnce];
     for (;;) {
         bool leave = false;
         int timeout = timeoutMs(leave);
         if (leave)
             return;
-        std::vector<pollfd> watched = watchedDescriptors();
-        if (poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR)
+        int count = epoll_wait(epoll_, ready, readyAtOnce, timeout);
+        if (count < 0 && errno != EINTR)
             return;
-        for (size_t i = 1; i < watched.size(); ++i)
-            if (watched[i].revents)
-                serve(watched[i]);
-        if (watched[0].revents & POLLIN)
+        /* A client that has gone is forgotten before anyone else's question is answered. */
+        bool knocked = false;
+        for (bool gone : {true, false}) {
+            for (int i = 0; i < count; ++i) {
+                if (ready[i].data.fd == listener_)
+                    knocked = true;
+                else if (gone == ((ready[i].events & (EPOLLERR | EPOLLHUP)) != 0))
+                    serve(ready[i].data.fd, ready[i].events);
+            }
+        }
+        if (knocked)
             acceptClients();
         sweepReservations();
         /* A handle is on file before its owner hears of it, so no successor can hand it out again. */
@@ -95,24 +125,13 @@ int StationServer::timeoutMs(bool& leave)
     return timeout;
 }
 
-/* Clients over the pause mark are not read until they have taken their answers. */
-std::vector<pollfd> StationServer::watchedDescriptors()
+void StationServer::serve(int fd, uint32_t events)
 {
-    std::vector<pollfd> watched{{listener_, POLLIN, 0}};
-    for (auto& entry : connections_) {
-        size_t waiting = station_.answers(entry.first).size();
-        short events = static_cast<short>((waiting < pauseReadingAtBytes ? POLLIN : 0) | (waiting ? POLLOUT : 0));
-        watched.push_back({entry.first, events, 0});
-    }
-    return watched;
-}
-
-void StationServer::serve(const pollfd& ready)
-{
-    if (ready.revents & POLLIN)
-        readFrom(ready.fd);
-    else if (ready.revents & (POLLERR | POLLHUP | POLLNVAL))
-        drop(ready.fd);
+    served_.push_back(fd);
+    if (events & EPOLLIN)
+        readFrom(fd);
+    else if (events & (EPOLLERR | EPOLLHUP))
+        drop(fd);
 }
 
 void StationServer::readFrom(int fd)
@@ -144,17 +163,36 @@ void StationServer::drop(int fd)
         return;
     pid_t pid = found->second.pid;
     station_.disconnect(fd);
+    epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
     close(fd);
     connections_.erase(found);
-    bool pidStillHere = std::any_of(connections_.begin(), connections_.end(),
-                                    [pid](const auto& entry) { return entry.second.pid == pid; });
+    auto others = connectionsOf_.find(pid);
+    bool pidStillHere = others != connectionsOf_.end() && --others->second > 0;
+    if (others != connectionsOf_.end() && !pidStillHere)
+        connectionsOf_.erase(others);
     if (!pidStillHere)
         unlink(peerSocketPath(desktop_, pid).c_str());
 }
 
 void StationServer::acceptClients()
 {
-    acceptSameUserPeers(listener_, [this](int fd, pid_t pid) { connections_[fd].pid = pid; });
+    acceptSameUserPeers(listener_, [this](int fd, pid_t pid) { take(fd, pid); });
+}
+
+/* A client that cannot be watched is not taken: it sees its connection closed. */
+void StationServer::take(int fd, pid_t pid)
+{
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = fd;
+    if (epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &event) != 0) {
+        close(fd);
+        return;
+    }
+    Connection& connection = connections_[fd];
+    connection.pid = pid;
+    connection.watched = EPOLLIN;
+    ++connectionsOf_[pid];
 }
 
 void StationServer::sweepReservations()
@@ -185,14 +223,38 @@ void StationServer::noteJournal(bool recorded)
     journalFailed_ = journalFailed_ || !recorded;
 }
 
+/*
+ * Only a connection that was ready this round can have new answers or room
+ * for them. One that is over the pause mark is not read until it has taken
+ * its answers; one with answers waiting is watched until it has taken them.
+ */
 void StationServer::writeAnswers()
 {
-    std::vector<int> broken;
-    for (auto& entry : connections_)
-        if (!writeWhatFits(entry.first, station_.answers(entry.first)))
-            broken.push_back(entry.first);
-    for (int fd : broken)
-        drop(fd);
+    std::vector<int> served;
+    served.swap(served_);
+    std::sort(served.begin(), served.end());
+    served.erase(std::unique(served.begin(), served.end()), served.end());
+    for (int fd : served) {
+        auto found = connections_.find(fd);
+        if (found == connections_.end())
+            continue;
+        AnswerQueue& answers = station_.answers(fd);
+        if (!writeWhatFits(fd, answers)) {
+            drop(fd);
+            continue;
+        }
+        uint32_t wanted = (answers.size() < pauseReadingAtBytes ? uint32_t{EPOLLIN} : 0) |
+                          (answers.empty() ? 0 : uint32_t{EPOLLOUT});
+        if (wanted == found->second.watched)
+            continue;
+        epoll_event event{};
+        event.events = wanted;
+        event.data.fd = fd;
+        if (epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &event) == 0)
+            found->second.watched = wanted;
+        else
+            drop(fd);
+    }
 }
 
 /*
