@@ -33,16 +33,24 @@ uint32_t serialAfter(uint32_t serial) { return serial + 1 == 0 ? 1 : serial + 1;
 
 bool isBehind(uint32_t serial, uint32_t expected) { return static_cast<int32_t>(serial - expected) < 0; }
 
-PeerConnection::PeerConnection(uint64_t id, int fd, pid_t pid, bool accepted)
-    : id_(id), fd_(fd), pid_(pid), accepted_(accepted)
+PeerConnection::PeerConnection(uint64_t id, int fd, pid_t pid, bool accepted, int ownBell)
+    : id_(id), fd_(fd), pid_(pid), accepted_(accepted), ownBell_(ownBell)
 {
 }
 
 PeerConnection::~PeerConnection()
 {
     close();
-    if (offeredSegment_ >= 0)
-        ::close(offeredSegment_);
+    for (int descriptor : {received_[0], received_[1], peerBell_})
+        if (descriptor >= 0)
+            ::close(descriptor);
+}
+
+int PeerConnection::takeReceived(int slot)
+{
+    const int descriptor = received_[slot];
+    received_[slot] = -1;
+    return descriptor;
 }
 
 void PeerConnection::close()
@@ -73,7 +81,8 @@ void PeerConnection::offerChannel()
         return;
     FrameHeader offer = rkwire::makeHeader(Kind::Channel, 0, 0);
     offer.serial = 1;
-    const long sent = rkwire::sendHeaderWithDescriptor(fd_, offer, segment);
+    const int handed[2] = {segment, ownBell_};
+    const long sent = rkwire::sendHeaderWithDescriptors(fd_, offer, handed, ownBell_ >= 0 ? 2 : 1);
     ::close(segment);
     if (sent == static_cast<long>(sizeof offer)) {
         channel_ = std::move(channel);
@@ -106,9 +115,16 @@ PeerConnection::Ring PeerConnection::putOnRing(FrameHeader& header, const void* 
     return Ring::Failed;
 }
 
-/* A receiver asleep on its sockets learns of ring traffic through a header of its own. */
+/*
+ * A receiver asleep learns of ring traffic through its bell, or, without
+ * one (or with a bell that will not take more), through a header of its
+ * own on the socket.
+ */
 void PeerConnection::ring()
 {
+    const uint64_t one = 1;
+    if (peerBell_ >= 0 && ::write(peerBell_, &one, sizeof one) == static_cast<ssize_t>(sizeof one))
+        return;
     const FrameHeader wake = rkwire::makeHeader(Kind::Wake, 0, 0);
     unsent_.append(reinterpret_cast<const char*>(&wake), sizeof wake);
     sendQueued();
@@ -182,7 +198,7 @@ rkwire::FrameReader::Fill PeerConnection::fill()
 {
     if (closed_)
         return rkwire::FrameReader::Fill::Closed;
-    return reader_.fill(fd_, &offeredSegment_);
+    return reader_.fill(fd_, received_, 2);
 }
 
 bool PeerConnection::wantsBytes() { return !closed_ && !reader_.hasCompleteFrame() && !reader_.isCorrupt(); }
@@ -235,39 +251,67 @@ void PeerConnection::handleControl(const Frame& frame)
 /* On the side that accepted: the offer is taken once, before the connection is ordered, or never. */
 void PeerConnection::adoptChannel(const Frame& offer)
 {
-    const int segment = offeredSegment_;
-    offeredSegment_ = -1;
-    if (!accepted_ || ordered_) {
-        if (segment >= 0)
-            ::close(segment);
-        fail();
-        return;
-    }
-    if (segment < 0 || !channelsWanted()) {
-        if (segment >= 0)
-            ::close(segment);
+    const int segment = takeReceived(0);
+    const int bell = takeReceived(1);
+    const bool unwanted = !accepted_ || ordered_;
+    if (unwanted || segment < 0 || !channelsWanted()) {
+        for (int descriptor : {segment, bell})
+            if (descriptor >= 0)
+                ::close(descriptor);
+        if (unwanted)
+            fail();
         return;
     }
     channel_ = Channel::adopt(segment);
     channelChanged_ = true;
-    if (!channel_)
+    if (!channel_) {
+        if (bell >= 0)
+            ::close(bell);
         return;
+    }
+    peerBell_ = rkwire::adoptBell(bell);
     ordered_ = true;
     expectSerial_ = serialAfter(offer.header.serial);
-    if (!queue(rkwire::makeHeader(Kind::ChannelAccept, 0, 0))) {
+    answerOffer();
+    channel_->markReady();
+}
+
+/*
+ * The acceptance hands this process's bell over when nothing waits before
+ * it; otherwise it waits in line without one, and the peer rings through
+ * the socket.
+ */
+void PeerConnection::answerOffer()
+{
+    FrameHeader accept = rkwire::makeHeader(Kind::ChannelAccept, 0, 0);
+    if (unsent_.empty() && ownBell_ >= 0) {
+        accept.serial = takeSerial();
+        const long sent = rkwire::sendHeaderWithDescriptor(fd_, accept, ownBell_);
+        if (sent == static_cast<long>(sizeof accept))
+            return;
+        if (sent > 0) {
+            fail(); /* half a header: the stream is lost */
+            return;
+        }
+        unsent_.append(reinterpret_cast<const char*>(&accept), sizeof accept);
+    } else if (!queue(accept)) {
         fail();
         return;
     }
     sendQueued();
-    channel_->markReady();
 }
 
 void PeerConnection::acceptChannel()
 {
-    if (accepted_ || !channel_ || channel_->isReady())
+    const int bell = takeReceived(0);
+    if (accepted_ || !channel_ || channel_->isReady()) {
+        if (bell >= 0)
+            ::close(bell);
         fail();
-    else
-        channel_->markReady();
+        return;
+    }
+    peerBell_ = rkwire::adoptBell(bell);
+    channel_->markReady();
 }
 
 /* A frame on the socket may be taken now: unordered, or the serial due. */

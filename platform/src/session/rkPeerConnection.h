@@ -28,8 +28,12 @@ namespace rkwin {
 
 class PeerConnection {
 public:
-    /* Takes the socket; accepted: the peer connected to us. */
-    PeerConnection(uint64_t id, int fd, pid_t pid, bool accepted);
+    /*
+     * Takes the socket; accepted: the peer connected to us. ownBell, when
+     * there is one, is this process's bell: handed to the peer with the
+     * channel, so that it wakes this process without a frame on the socket.
+     */
+    PeerConnection(uint64_t id, int fd, pid_t pid, bool accepted, int ownBell = -1);
     ~PeerConnection();
     PeerConnection(const PeerConnection&) = delete;
     PeerConnection& operator=(const PeerConnection&) = delete;
@@ -96,7 +100,9 @@ private:
     void handleControl(const rkwire::Frame& frame);
     void adoptChannel(const rkwire::Frame& offer);
     void acceptChannel();
+    void answerOffer();
     void ring();
+    int takeReceived(int slot);
     void fail() { failed_ = true; }
 
     uint64_t id_;
@@ -108,7 +114,10 @@ private:
     rkwire::FrameReader reader_;
     std::string unsent_;        /* frames the socket did not take yet */
     bool watchingWrites_ = false;
-    int offeredSegment_ = -1;   /* a memfd that came over the socket, not yet looked at */
+    /* Descriptors that came over the socket, not yet looked at: the segment and the bell of an offer, or the bell of an acceptance. */
+    int received_[2] = {-1, -1};
+    int ownBell_;
+    int peerBell_ = -1;         /* the peer's bell, once it handed one over */
     std::unique_ptr<Channel> channel_;
     bool channelChanged_ = false;
     bool ordered_ = false;

@@ -77,6 +77,12 @@ bool Peers::join()
     }
     desktop_ = desktop;
     listener_ = listener;
+    /* Without a bell peers ring through the socket. */
+    bell_ = rkwire::makeBell();
+    if (bell_ >= 0 && !events_.watch(bell_, bellId)) {
+        ::close(bell_);
+        bell_ = -1;
+    }
     if (peerSocketToRemove.empty())
         std::atexit(removePeerSocket);
     peerSocketOwner = getpid();
@@ -86,7 +92,7 @@ bool Peers::join()
 
 Peer Peers::add(int fd, pid_t pid, bool accepted)
 {
-    auto peer = std::make_shared<PeerConnection>(nextId_++, fd, pid, accepted);
+    auto peer = std::make_shared<PeerConnection>(nextId_++, fd, pid, accepted, bell_);
     if (!events_.watch(fd, peer->id()))
         return nullptr; /* the connection closes its socket */
     connections_[peer->id()] = peer;
@@ -265,6 +271,10 @@ void Peers::onEvent(uint64_t id, uint32_t events)
         acceptPeers();
         return;
     }
+    if (id == bellId) {
+        answerBell();
+        return;
+    }
     auto found = connections_.find(id);
     if (found == connections_.end())
         return;
@@ -275,6 +285,15 @@ void Peers::onEvent(uint64_t id, uint32_t events)
     }
     if (events & ~EPOLLOUT)
         read(peer);
+}
+
+/* The bell says only that some ring has frames: every ring is looked at. */
+void Peers::answerBell()
+{
+    uint64_t rings;
+    if (::read(bell_, &rings, sizeof rings) < 0 && errno != EAGAIN)
+        return;
+    handleRings();
 }
 
 void Peers::read(const Peer& peer)

@@ -2,7 +2,7 @@
  * This process's connections to other processes: the listening socket
  * others connect to, a connection per peer, and the frames read but not
  * yet handed on. It moves frames and never runs user code: what peers send,
- * post and reply goes to the FrameSink, the one place that does.
+ * post and reply goes through the FrameSink to the one place that does.
  *
  * A connection that fails is closed here, once, and everyone who asked is
  * told (pending sends, the handle cache).
@@ -26,15 +26,15 @@ namespace rkwin {
 
 using Peer = std::shared_ptr<PeerConnection>;
 
-/* Where the frames that peers send, post and reply go. */
-class FrameSink {
-public:
-    virtual void takeSend(const Peer& peer, rkwire::Frame& frame) = 0;
-    virtual void takePost(const rkwire::Frame& frame) = 0;
-    virtual void takeReply(const Peer& peer, const rkwire::Frame& frame) = 0;
-
-protected:
-    ~FrameSink() = default;
+/*
+ * Where the frames that peers send, post and reply go. Plain functions, not
+ * a base class: the layer may be linked into a program and a library it
+ * loads, and a class with a vtable would then be defined twice.
+ */
+struct FrameSink {
+    std::function<void(const Peer&, rkwire::Frame&)> takeSend;
+    std::function<void(const rkwire::Frame&)> takePost;
+    std::function<void(const Peer&, const rkwire::Frame&)> takeReply;
 };
 
 class Peers {
@@ -42,8 +42,9 @@ public:
     /* Ids below this one are the event sources' other members. */
     static constexpr uint64_t firstConnectionId = 16;
     static constexpr uint64_t listenerId = 1;
+    static constexpr uint64_t bellId = 4;
 
-    Peers(EventSources& events, FrameSink& sink) : events_(events), sink_(sink) {}
+    Peers(EventSources& events, FrameSink sink) : events_(events), sink_(std::move(sink)) {}
 
     /* Listens for peers on the desktop; false when the desktop cannot be joined. */
     bool join();
@@ -82,6 +83,7 @@ public:
 private:
     Peer add(int fd, pid_t pid, bool accepted);
     void acceptPeers();
+    void answerBell();
     void read(const Peer& peer);
     bool handleFrames(const Peer& peer);
     void deliver(const Peer& peer, rkwire::Frame& frame);
@@ -94,9 +96,10 @@ private:
     static bool watchRings(const std::vector<Channel*>& all);
 
     EventSources& events_;
-    FrameSink& sink_;
+    FrameSink sink_;
     std::string desktop_;
     int listener_ = -1;
+    int bell_ = -1; /* peers ring it when frames wait in this process's rings */
     std::map<uint64_t, Peer> connections_;
     std::map<pid_t, uint64_t> byPid_;
     std::set<uint64_t> unparsed_; /* frames read but not handed on yet */

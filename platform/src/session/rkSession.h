@@ -7,7 +7,7 @@
  *        -> Outgoing                        sends and posts to other processes
  *        -> StationClient                   the handle table, its retries and cache
  *        -> Peers -> PeerConnection         connections: bytes, rings, order
- *             -> FrameSink (this class)     hands frames on:
+ *             -> FrameSink (to this class)  hands frames on:
  *                  -> ProcedureCalls        the one place that runs user code
  *        -> EventSources                    the one place that waits for events
  *
@@ -31,7 +31,7 @@
 
 namespace rkwin {
 
-class Session : private FrameSink {
+class Session {
 public:
     static Session& instance();
 
@@ -63,16 +63,18 @@ private:
     Session();
     ~Session() = delete;
 
-    void takeSend(const Peer& peer, rkwire::Frame& frame) override;
-    void takePost(const rkwire::Frame& frame) override;
-    void takeReply(const Peer& peer, const rkwire::Frame& frame) override;
+    void takeSend(const Peer& peer, rkwire::Frame& frame);
+    void takePost(const rkwire::Frame& frame);
+    void takeReply(const Peer& peer, const rkwire::Frame& frame);
     int handleEvents(int timeoutMs);
     std::vector<ClaimedWindow> windowsToClaim() const;
 
     EventSources events_;
     WindowTable windows_;
     PostQueue posts_;
-    Peers peers_{events_, *this};
+    Peers peers_{events_, FrameSink{[this](const Peer& peer, rkwire::Frame& frame) { takeSend(peer, frame); },
+                                    [this](const rkwire::Frame& frame) { takePost(frame); },
+                                    [this](const Peer& peer, const rkwire::Frame& frame) { takeReply(peer, frame); }}};
     StationClient station_{events_, peers_};
     ProcedureCalls procedures_{peers_};
     Outgoing outgoing_;

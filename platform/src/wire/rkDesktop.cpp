@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -306,6 +307,24 @@ int connectToStation(const std::string& desktop)
 {
     int fd = connectToRunningStation(stationSocketPath(desktop));
     return fd >= 0 ? fd : startStation(desktop);
+}
+
+int makeBell() { return eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); }
+
+int adoptBell(int descriptor)
+{
+    if (descriptor < 0)
+        return -1;
+    char target[64] = {};
+    const std::string link = "/proc/self/fd/" + std::to_string(descriptor);
+    const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    const int flags = fcntl(descriptor, F_GETFL);
+    if (length <= 0 || std::string(target, static_cast<size_t>(length)) != "anon_inode:[eventfd]" || flags < 0 ||
+        fcntl(descriptor, F_SETFL, flags | O_NONBLOCK) != 0) {
+        close(descriptor);
+        return -1;
+    }
+    return descriptor;
 }
 
 } // namespace rkwire

@@ -55,6 +55,18 @@ bool waitWritableFor(int fd, int timeoutMs);
 bool readFrameWithin(int fd, FrameReader& reader, Frame& frame, int timeoutMs);
 
 /*
+ * A process's bell: an eventfd it watches, which peers write to wake it
+ * when frames wait in its rings. -1 when none can be made.
+ */
+int makeBell();
+/*
+ * A bell a peer handed over: kept when it is an eventfd, made non-blocking
+ * so that ringing it never waits; anything else is closed. The descriptor
+ * to ring, or -1.
+ */
+int adoptBell(int descriptor);
+
+/*
  * Connects to the desktop's window station, starting it when none runs.
  * Two processes that race here leave exactly one station. -1 on failure.
  */

@@ -112,8 +112,8 @@ void FrameReader::release()
 
 namespace {
 
-/* Descriptors that came with the bytes: the first may be kept, the rest are closed. */
-void keepDescriptors(msghdr& message, int* descriptor)
+/* Descriptors that came with the bytes: those that find a free slot are kept, the rest are closed. */
+void keepDescriptors(msghdr& message, int* slots, size_t slotCount)
 {
     for (cmsghdr* control = CMSG_FIRSTHDR(&message); control; control = CMSG_NXTHDR(&message, control)) {
         if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS)
@@ -122,8 +122,9 @@ void keepDescriptors(msghdr& message, int* descriptor)
         for (size_t i = 0; i < count; ++i) {
             int received;
             std::memcpy(&received, CMSG_DATA(control) + i * sizeof(int), sizeof received);
-            if (descriptor && *descriptor < 0)
-                *descriptor = received;
+            int* slot = std::find(slots, slots + slotCount, -1);
+            if (slot != slots + slotCount)
+                *slot = received;
             else
                 close(received);
         }
@@ -132,7 +133,7 @@ void keepDescriptors(msghdr& message, int* descriptor)
 
 } // namespace
 
-FrameReader::Fill FrameReader::fill(int fd, int* descriptor)
+FrameReader::Fill FrameReader::fill(int fd, int* descriptors, size_t slots)
 {
     FrameHeader header;
     peekHeader(header);
@@ -152,7 +153,7 @@ FrameReader::Fill FrameReader::fill(int fd, int* descriptor)
         message.msg_controllen = sizeof control;
         ssize_t got = recvmsg(fd, &message, MSG_DONTWAIT | MSG_CMSG_CLOEXEC);
         if (got >= 0)
-            keepDescriptors(message, descriptor);
+            keepDescriptors(message, descriptors, slots);
         if (got > 0) {
             end_ += static_cast<size_t>(got);
             peekHeader(header);
@@ -181,18 +182,26 @@ bool FrameReader::take(Frame& frame)
 
 long sendHeaderWithDescriptor(int fd, const FrameHeader& header, int descriptor)
 {
+    return sendHeaderWithDescriptors(fd, header, &descriptor, 1);
+}
+
+long sendHeaderWithDescriptors(int fd, const FrameHeader& header, const int* descriptors, size_t count)
+{
+    constexpr size_t maxDescriptors = 4;
+    if (count == 0 || count > maxDescriptors)
+        return -1;
     iovec bytes{const_cast<FrameHeader*>(&header), sizeof header};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+    alignas(cmsghdr) char control[CMSG_SPACE(maxDescriptors * sizeof(int))] = {};
     msghdr message{};
     message.msg_iov = &bytes;
     message.msg_iovlen = 1;
     message.msg_control = control;
-    message.msg_controllen = sizeof control;
+    message.msg_controllen = CMSG_SPACE(count * sizeof(int));
     cmsghdr* attached = CMSG_FIRSTHDR(&message);
     attached->cmsg_level = SOL_SOCKET;
     attached->cmsg_type = SCM_RIGHTS;
-    attached->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(attached), &descriptor, sizeof descriptor);
+    attached->cmsg_len = CMSG_LEN(count * sizeof(int));
+    std::memcpy(CMSG_DATA(attached), descriptors, count * sizeof(int));
     ssize_t sent;
     do
         sent = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);

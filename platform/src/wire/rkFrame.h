@@ -105,7 +105,9 @@ public:
      * is read then. A descriptor that came with the bytes goes to
      * *descriptor when that is given and still -1; any other is closed.
      */
-    Fill fill(int fd, int* descriptor = nullptr);
+    Fill fill(int fd, int* descriptor = nullptr) { return fill(fd, descriptor, descriptor ? 1 : 0); }
+    /* The same, keeping descriptors that came with the bytes in the slots that are still -1, in order. */
+    Fill fill(int fd, int* descriptors, size_t slots);
     /* Takes the next complete frame; false when none is complete yet. */
     bool take(Frame& frame);
     /* The header of the next complete frame, left in place; false when none is complete yet. */
@@ -133,6 +135,8 @@ private:
 
 /* Sends a header alone with a descriptor attached; the bytes sent, or -1. Never waits. */
 long sendHeaderWithDescriptor(int fd, const FrameHeader& header, int descriptor);
+/* The same with several descriptors (at most four) attached. */
+long sendHeaderWithDescriptors(int fd, const FrameHeader& header, const int* descriptors, size_t count);
 
 } // namespace rkwire
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <gtest/gtest.h>
 #include <memory>
+#include <fcntl.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <utility>
@@ -43,13 +45,14 @@ const void* payloadOf(const FrameHeader& header) { return header.length > 0 ? co
 
 class ConnectedPair {
 public:
-    ConnectedPair()
+    /* Each side hands over the bell given, if any, for the other to ring. */
+    explicit ConnectedPair(int connectingBell = -1, int acceptingBell = -1)
     {
         int ends[2];
         if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, ends) != 0)
             ADD_FAILURE() << "socketpair";
-        connecting = std::make_unique<PeerConnection>(1, ends[0], getpid(), false);
-        accepting = std::make_unique<PeerConnection>(2, ends[1], getpid(), true);
+        connecting = std::make_unique<PeerConnection>(1, ends[0], getpid(), false, connectingBell);
+        accepting = std::make_unique<PeerConnection>(2, ends[1], getpid(), true, acceptingBell);
     }
 
     /* The whole handshake: offered, adopted, and the acceptance taken. */
@@ -228,4 +231,47 @@ TEST_F(PeerConnectionOrder, AChannelFrameOutOfItsPlaceFailsTheSideThatGetsIt)
         EXPECT_FALSE(ConnectedPair::take(receiver, frame, fromRing));
         EXPECT_TRUE(receiver.failed());
     }
+}
+
+/* A descriptor closed when the test ends. */
+struct Owned {
+    int fd;
+    ~Owned() { ::close(fd); }
+};
+
+bool socketHasBytes(const PeerConnection& side)
+{
+    char byte;
+    return ::recv(side.fd(), &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 1;
+}
+
+TEST_F(PeerConnectionOrder, ASleepingReceiverIsRungThroughItsBellAndNotItsSocket)
+{
+    const Owned bell{eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)};
+    ConnectedPair pair(-1, bell.fd);
+    pair.connect();
+
+    ASSERT_TRUE(pair.sendByRing(numbered(Kind::Post, 1)));
+
+    uint64_t rung = 0;
+    EXPECT_EQ(::read(bell.fd, &rung, sizeof rung), ssize_t(sizeof rung));
+    EXPECT_EQ(rung, 1u);
+    EXPECT_FALSE(socketHasBytes(*pair.accepting)) << "a wake frame came through the socket as well";
+    EXPECT_EQ(pair.receive(), pair.sent);
+}
+
+TEST_F(PeerConnectionOrder, AnythingButABellHandedOverIsNeverWrittenTo)
+{
+    int pipeEnds[2];
+    ASSERT_EQ(pipe2(pipeEnds, O_NONBLOCK | O_CLOEXEC), 0);
+    const Owned reading{pipeEnds[0]}, writing{pipeEnds[1]};
+    ConnectedPair pair(-1, writing.fd);
+    pair.connect();
+
+    ASSERT_TRUE(pair.sendByRing(numbered(Kind::Post, 1)));
+
+    char byte;
+    EXPECT_EQ(::read(reading.fd, &byte, 1), -1) << "the peer's pipe was written to";
+    EXPECT_TRUE(socketHasBytes(*pair.accepting)) << "the receiver was not rung through its socket";
+    EXPECT_EQ(pair.receive(), pair.sent);
 }
