@@ -18,7 +18,7 @@ namespace {
 /* The NS command is built in a buffer of this size, terminator included. */
 const size_t nsCommandSize = 512;
 
-const int defaultMaxDevices = 4094;
+/* The device limit's fallback is rkCheck's own, which the driver inherits. */
 const int defaultSlotLimit = 4096;
 const int defaultMaxDatabases = 10;
 
