@@ -71,6 +71,8 @@ void kivStandin::runCommand(const std::string& rawLine)
         commandAsk(words);
     else if (command == "close")
         hubSay("ok close " + std::to_string(announceClosing()));
+    else if (command == "goodbye")
+        commandGoodbye(words);
     else if (command == "status")
         commandStatus();
     else if (command == "quit") {
@@ -192,6 +194,23 @@ void kivStandin::commandAsk(const std::vector<std::string>& words)
     const std::string answerText = words[1] + " " + words[2] + " " + std::to_string(result);
     hubSay("answer " + answerText);
     hubSay("ok ask " + answerText);
+}
+
+// The closing message to one driver, so that a run can end a driver while
+// the others go on; the driver unregisters by itself, as at closing.
+void kivStandin::commandGoodbye(const std::vector<std::string>& words)
+{
+    if (words.size() != 2) {
+        hubSay("error goodbye usage: goodbye DEVICE");
+        return;
+    }
+    const std::optional<hubDriver> driver = driverFor(words[1], "goodbye");
+    if (!driver)
+        return;
+    LRESULT ignored = 0;
+    sendValue(*driver, msgKivClosing, 0, 0, ignored);
+    logEvent("said goodbye to device " + words[1]);
+    hubSay("ok goodbye " + words[1]);
 }
 
 void kivStandin::commandStatus()

@@ -193,6 +193,9 @@ Commands on standard input, one per line; each prints one line starting with
   ask DEVICE MSG              send MSG (2179, 2180, 2181 or 2190) and print
                               "answer DEVICE MSG VALUE" before the ok line
   close                       announce closing (2175) to every driver now
+  goodbye DEVICE              send closing (2175) to the driver of DEVICE alone, which
+                              ends it as closing does (it unregisters by itself); the
+                              hub goes on
   status                      one line per driver: "driver DEVICE WINDOW MODE STATE",
                               then "run started_utc=S" (as in the summary: where
                               the series' seconds lie, while the run goes) and
@@ -201,7 +204,7 @@ Commands on standard input, one per line; each prints one line starting with
   quit                        exit at once (the summary is still written)
 Replies: "ok ns DEVICE RESULT", "ok text DEVICE RESULT" (RESULT is the relay reply,
 or "none" when the driver took the request without replying), "ok db DEVICE",
-"ok db32 DEVICE RESULT", "ok ask DEVICE MSG VALUE", "ok close COUNT",
+"ok db32 DEVICE RESULT", "ok ask DEVICE MSG VALUE", "ok close COUNT", "ok goodbye DEVICE",
 "ok status COUNT", "ok quit"; "error ..." tells what went wrong.
 
 Carriers: value messages (2174, 2175, 2179, 2180, 2181, 2190) go to a mode-1

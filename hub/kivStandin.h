@@ -72,6 +72,7 @@ private:
     void commandDatabase(const std::vector<std::string>& words);
     void commandDatabase32(const std::vector<std::string>& words);
     void commandAsk(const std::vector<std::string>& words);
+    void commandGoodbye(const std::vector<std::string>& words);
     void commandStatus();
     std::optional<hubDriver> driverFor(const std::string& device, const std::string& command);
 

@@ -491,6 +491,22 @@ TEST_F(KivStandIn, ValueCommandsReachAModeTwoDriverWrappedIn2074)
     EXPECT_TRUE(closing->wrapped);
 }
 
+TEST_F(KivStandIn, SaysGoodbyeToOneDriverAndKeepsTheOthers)
+{
+    startHub();
+    testDriverWindow leaving;
+    testDriverWindow staying;
+    ASSERT_EQ(leaving.registerAt(hub->window(), 3, 2), 0);
+    ASSERT_EQ(staying.registerAt(hub->window(), 4, 1), 0);
+    EXPECT_EQ(hub->command("goodbye 3"), "ok goodbye 3");
+    const seenMessage* goodbye = leaving.waitFor(2175);
+    ASSERT_NE(goodbye, nullptr);
+    EXPECT_TRUE(goodbye->wrapped);
+    EXPECT_EQ(staying.waitFor(2175, 0), nullptr);
+    EXPECT_EQ(hub->command("goodbye 5"), "error goodbye no driver for device 5");
+    EXPECT_EQ(hub->command("goodbye"), "error goodbye usage: goodbye DEVICE");
+}
+
 TEST_F(KivStandIn, RefusesBadCommandsWithAnError)
 {
     startHub();
@@ -513,7 +529,7 @@ TEST_F(KivStandIn, HelpListsTheOptionsAndCommands)
         text += line + "\n";
     for (const char* expected :
          {"--devices N", "--register-reply", "--close-on-register", "--summary FILE", "db32 DEVICE", "\"slot_min\"",
-          "\"registrations\"", "\"malformed_devices\"", "counts messages=M"})
+          "\"registrations\"", "\"malformed_devices\"", "counts messages=M", "goodbye DEVICE"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected;
 }
 
