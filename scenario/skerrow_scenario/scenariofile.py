@@ -16,7 +16,10 @@ from .thresholds import Condition, figure_names, parse_condition
 # The generator's own limits (the spin boxes of its form), so that a value it
 # would clamp silently is refused here with its name.
 PAIR_LIMITS = {"mpt": 1000, "ms": 1024, "s": 1024, "tt": 60000}
-GROUP_KEYS = ("devices", *PAIR_LIMITS, "seed")
+# When a group's generators run, in seconds from the run's start: a window
+# (start, stop, ramp) or bursts (at, for, ramp).
+SCHEDULE_KEYS = ("start", "stop", "ramp", "at", "for")
+GROUP_KEYS = ("devices", *PAIR_LIMITS, "seed", *SCHEDULE_KEYS)
 SCENARIO_KEYS = ("seconds", "percentiles")
 DEFAULT_PERCENTILES = "50,90,99,99.9"
 PERCENTILE = re.compile(r"([0-9]+)(?:\.([0-9]+))?")
@@ -83,12 +86,40 @@ class Percentile:
         return cls(label, fraction) if 0 < fraction <= 1 else None
 
 
+# A span of the run in seconds from its start; an end of None is the run's end.
+Span = Tuple[float, Optional[float]]
+
+
 @dataclass
 class Group:
     name: str
     devices: List[int]
     pairs: Dict[str, Tuple[int, int]] = field(default_factory=dict)
     seed: Optional[int] = None
+    start: float = 0.0
+    stop: Optional[float] = None
+    ramp: float = 0.0
+    bursts: List[float] = field(default_factory=list)  # at=
+    burst_seconds: Optional[float] = None  # for=
+
+    @property
+    def shaped(self) -> bool:
+        """Whether the group runs in windows of the run rather than all of it."""
+        return bool(self.windows())
+
+    def windows(self) -> List[Span]:
+        """Its bursts, or its start/stop window; none when it runs from the start to the end."""
+        if self.bursts:
+            return [(at, at + self.burst_seconds) for at in self.bursts]
+        if self.start > 0 or self.stop is not None:
+            return [(self.start, self.stop)]
+        return []
+
+    def runs(self, index: int) -> List[Span]:
+        """When the group's generator number index runs: once in its window,
+        or once in each burst, a ramp's share later than the first."""
+        offset = self.ramp * index / (len(self.devices) - 1) if len(self.devices) > 1 else 0.0
+        return [(begin + offset, end) for begin, end in self.windows() or [(0.0, None)]]
 
     def switches(self, index: int) -> List[str]:
         """The generator switches of the group's generator number index."""
@@ -124,7 +155,8 @@ class Scenario:
             "groups": {
                 g.name: {"devices": g.devices,
                          "pairs": {k: list(v) for k, v in g.pairs.items()},
-                         "seed": g.seed}
+                         "seed": g.seed, "start": g.start, "stop": g.stop, "ramp": g.ramp,
+                         "at": g.bursts, "for": g.burst_seconds}
                 for g in self.groups
             },
             "percentiles": [float(p.label) for p in self.percentiles],
@@ -213,6 +245,16 @@ class _Reader:
             self.fail(section, key, f"not a number of seconds above 0: {value!r}")
         return seconds
 
+    def seconds_from_start(self, section: _Section, key: str, text: Optional[str] = None) -> float:
+        value = section.keys[key][0] if text is None else text
+        try:
+            seconds = float(value)
+        except ValueError:
+            seconds = float("nan")
+        if not 0 <= seconds <= MAX_SECONDS:
+            self.fail(section, key, f"not a number of seconds from 0: {value!r}")
+        return seconds
+
     def percentiles(self, section: _Section) -> List[Percentile]:
         text = section.keys["percentiles"][0] if "percentiles" in section.keys else DEFAULT_PERCENTILES
         chosen: List[Percentile] = []
@@ -270,7 +312,7 @@ class _Reader:
                 devices.append(device)
         return devices
 
-    def group(self, section: _Section) -> Group:
+    def group(self, section: _Section, run_end: "_RunEnd") -> Group:
         if section.name == "all":
             self.fail(section, None, "a group cannot be called all: the name stands for every group")
         self.refuse_unknown(section, GROUP_KEYS)
@@ -280,7 +322,58 @@ class _Reader:
                 group.pairs[key] = self.pair(section, key)
         if "seed" in section.keys:
             group.seed = self.whole(section, "seed", 0, 2**31 - 1 - len(group.devices))
+        if "at" in section.keys or "for" in section.keys:
+            self.bursts(section, group, run_end)
+        else:
+            self.window(section, group, run_end)
         return group
+
+    def window(self, section: _Section, group: Group, run_end: "_RunEnd"):
+        keys = section.keys
+        if "start" in keys:
+            group.start = self.seconds_from_start(section, "start")
+            if group.start >= run_end.seconds:
+                self.fail(section, "start", f"start={group.start:g} is not before {run_end}")
+        if "stop" in keys:
+            group.stop = self.seconds_from_start(section, "stop")
+            if group.stop <= group.start:
+                self.fail(section, "stop", f"stop={group.stop:g} is not after start={group.start:g}")
+            if group.stop > run_end.seconds:
+                self.fail(section, "stop", f"stop={group.stop:g} is past {run_end}")
+        if "ramp" in keys:
+            group.ramp = self.seconds_from_start(section, "ramp")
+            end = run_end.seconds if group.stop is None else group.stop
+            if group.start + group.ramp >= end:
+                self.fail(section, "ramp", f"its last generator would start at {group.start + group.ramp:g} s, "
+                                           f"not before its window ends at {end:g} s")
+
+    def bursts(self, section: _Section, group: Group, run_end: "_RunEnd"):
+        """Bursts: at=S1,S2,... and for=S. One generator per device runs
+        each burst, so that a device's bursts must not overlap."""
+        keys = section.keys
+        for given, needed in (("at", "for"), ("for", "at")):
+            if needed not in keys:
+                self.fail(section, given, f"{given} needs {needed}: bursts at=S1,S2,... each lasting for=S seconds")
+        for key in ("start", "stop"):
+            if key in keys:
+                self.fail(section, key, f"{key} does not go with at and for: each burst starts at its second "
+                                        "and stops for seconds later")
+        length = self.seconds_from_start(section, "for")
+        if length == 0:
+            self.fail(section, "for", "a burst lasts more than 0 seconds")
+        starts = sorted(self.seconds_from_start(section, "at", item.strip()) for item in keys["at"][0].split(","))
+        for earlier, later in zip(starts, starts[1:]):
+            if later < earlier + length:
+                self.fail(section, "at", f"the bursts at {earlier:g} and {later:g} overlap (each lasts for={length:g} "
+                                         "s): a device's next burst begins once its last has ended")
+        if starts[-1] + length > run_end.seconds:
+            self.fail(section, "at", f"the burst at {starts[-1]:g} lasts to {starts[-1] + length:g} s, past {run_end}")
+        if "ramp" in keys:
+            group.ramp = self.seconds_from_start(section, "ramp")
+            if group.ramp >= length:
+                self.fail(section, "ramp", f"ramp={group.ramp:g} leaves no time of a burst of for={length:g} s "
+                                           "to its last generator")
+        group.bursts, group.burst_seconds = starts, length
 
     def hub(self, section: Optional[_Section]) -> Dict[str, str]:
         if section is None:
@@ -307,6 +400,16 @@ class _Reader:
         return options
 
 
+@dataclass
+class _RunEnd:
+    """The end of the run that windows and bursts must fit in, and where its seconds came from."""
+    seconds: float
+    overridden: bool
+
+    def __str__(self) -> str:
+        return f"the run's end at {self.seconds:g} s{' (--seconds)' if self.overridden else ''}"
+
+
 def read_scenario(path: str, seconds: Optional[float] = None) -> Scenario:
     """The scenario in the file at path; seconds, when given, replaces the
     file's run time (which the file must have all the same)."""
@@ -326,7 +429,8 @@ def read_scenario(path: str, seconds: Optional[float] = None) -> Scenario:
     file_seconds = reader.positive_seconds(head, "seconds")
     percentiles = reader.percentiles(head)
     hub = reader.hub(sections.get("hub"))
-    groups = [reader.group(s) for name, s in sections.items() if name not in NOT_GROUPS]
+    run_end = _RunEnd(file_seconds if seconds is None else seconds, seconds is not None)
+    groups = [reader.group(s, run_end) for name, s in sections.items() if name not in NOT_GROUPS]
     if not groups:
         raise ScenarioError(path, "no group: every section other than [scenario], [hub] and "
                                   "[thresholds] is one")
@@ -339,4 +443,4 @@ def read_scenario(path: str, seconds: Optional[float] = None) -> Scenario:
     if len(owner) > MAX_GENERATORS:
         raise ScenarioError(path, f"{len(owner)} generators; at most {MAX_GENERATORS} run at once")
     thresholds = reader.thresholds(sections.get(THRESHOLDS), [g.name for g in groups], percentiles)
-    return Scenario(path, file_seconds if seconds is None else seconds, hub, groups, percentiles, thresholds)
+    return Scenario(path, run_end.seconds, hub, groups, percentiles, thresholds)
