@@ -10,6 +10,7 @@ packages=(
   xvfb xauth x11-apps imagemagick
   help2man lintian dpkg-dev man-db
   python3 python3-matplotlib
+  libjs-chart.js chromium
   clang-14 libclang-rt-14-dev
 )
 if [ "${1:-}" = "--windows" ]; then

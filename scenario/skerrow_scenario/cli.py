@@ -15,7 +15,7 @@ EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_THRESHOLDS = 0, 1, 2, 3
 DESCRIPTION = """\
 skerrowScenario - runs a load scenario: the stand-in hub and groups of Skerrow
 Drivers sending traffic into it, with a live line, an end summary, thresholds
-to hold, a JSON report and a chart.
+to hold, a JSON report, a chart and an HTML report to share.
 
 It starts kivstandin on a private desktop (a fresh RK_DESKTOP directory of
 mode 0700), then every generator of every group as the driver of its device
@@ -107,10 +107,21 @@ Report (--report FILE, JSON):
                of 64 a doubling), message_boxes
   hub          the hub's summary and its exit_code
   problems, ok (no problem and every threshold held)
+  scenario_text  the scenario file's text as read
 
 Chart (--chart FILE.png): above, commands per second over the hub's run, one
 line per group (from the hub's series); below, on the same time axis, each
 group's response p99 per second (log scale); closing marked on both.
+
+HTML report (--html FILE.html): one self-contained file to share, drawn from
+the report's keys alone: the summary tables, the thresholds, interactive
+charts of commands and response p99 per second per group and of each
+group's percentile spectrum (answer and response times at p50, p75, p90,
+p95, p99, p99.9, p99.99 and max, pooled from the generators' closing
+histograms), the hub's summary and the scenario file's text. It opens
+offline: Chart.js is copied into it from Debian's libjs-chart.js
+(/usr/share/javascript/chart.js/chart.min.js), and without that file the
+option is refused (exit code 2) before anything starts.
 
 Exit codes:
   0  every generator registered and ended with 0, traffic arrived, nothing
@@ -146,6 +157,8 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     parser.add_argument("--report", metavar="FILE", help="write the JSON report to FILE")
     parser.add_argument("--chart", metavar="FILE.png",
                         help="draw commands and response p99 per second per group to FILE.png")
+    parser.add_argument("--html", metavar="FILE.html",
+                        help="write a self-contained HTML report with interactive charts to FILE.html")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run's directory (the hub's files, each generator's stderr) and say where")
     return parser.parse_args(argv)
@@ -167,7 +180,8 @@ def main(argv: List[str], bin_dir: str) -> int:
     except ScenarioError as error:
         print(f"skerrowScenario: {error}", file=sys.stderr)
         return EXIT_USAGE
-    for problem in (_check_writable(arguments.report, "report"), _check_writable(arguments.chart, "chart")):
+    for problem in (_check_writable(arguments.report, "report"), _check_writable(arguments.chart, "chart"),
+                    _check_writable(arguments.html, "HTML report"), _html_problem(arguments.html)):
         if problem:
             print(f"skerrowScenario: {problem}", file=sys.stderr)
             return EXIT_USAGE
@@ -179,8 +193,10 @@ def main(argv: List[str], bin_dir: str) -> int:
             print(f"skerrowScenario: no {name} in {bin_dir} (build it first)", file=sys.stderr)
             return EXIT_FAILED
 
+    scenario_text = _text_of(arguments.scenario)
     result = ScenarioRun(scenario, RunOptions(bin_dir, show=arguments.show, keep=arguments.keep)).run()
     problems = result.problems
+    result.report["scenario_text"] = scenario_text
     if arguments.report:
         write_report(arguments.report, result.report)
         print(f"skerrowScenario: report in {arguments.report}")
@@ -191,7 +207,24 @@ def main(argv: List[str], bin_dir: str) -> int:
             print(f"skerrowScenario: chart in {arguments.chart}")
         else:
             problems.append("no chart: the hub wrote no series")
+    if arguments.html:
+        from .htmlreport import write_html
+        write_html(arguments.html, result.report)
+        print(f"skerrowScenario: HTML report in {arguments.html}")
     return _verdict(problems, result.outcomes)
+
+
+def _html_problem(path: Optional[str]) -> Optional[str]:
+    if path is None:
+        return None
+    from .htmlreport import chart_js_problem
+    return chart_js_problem()
+
+
+def _text_of(path: str) -> str:
+    """The scenario file as it was run, for the reports."""
+    with open(path, encoding="utf-8", errors="replace") as stream:
+        return stream.read()
 
 
 def _verdict(problems: List[str], outcomes: List[Outcome]) -> int:

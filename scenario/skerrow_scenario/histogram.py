@@ -81,6 +81,17 @@ class Histogram:
                 "buckets": [[index, self.buckets[index]] for index in sorted(self.buckets)]}
 
     @classmethod
+    def from_dict(cls, figures: dict) -> "Histogram":
+        """The histogram as_dict wrote, so that a report read back pools as
+        the run did."""
+        histogram = cls()
+        for index, count in figures.get("buckets", []):
+            histogram.buckets[int(index)] = histogram.buckets.get(int(index), 0) + int(count)
+        if histogram.buckets:
+            histogram.min_ns, histogram.max_ns = int(figures["min_ns"]), int(figures["max_ns"])
+        return histogram
+
+    @classmethod
     def decode(cls, encoding: str, min_ns: int, max_ns: int) -> "Histogram":
         """The histogram of a generator line's "P_buckets" (entries G or G:C,
         G the step from the previous index, C the count when not 1, "-" for
