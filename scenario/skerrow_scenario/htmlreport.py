@@ -118,20 +118,24 @@ def _float(value) -> Optional[float]:
 
 
 def chart_data(report: dict, spectra: Dict[str, Dict[str, dict]]) -> dict:
-    """What the page's script draws: per group its series on the hub's
-    seconds (drawn at each second's middle: the hub's second k covers
-    k - 1 to k) and its spectrum."""
+    """What the page's script draws: the hub's seconds (its second k covers
+    k - 1 to k on the series' time axis), per group its series over them
+    and its spectrum."""
     groups = []
+    seconds = max((len(series.get("commands", [])) for series in report.get("series", {}).values()), default=0)
+
+    def padded(values: list) -> List[Optional[float]]:
+        return [_finite(v) for v in values[:seconds]] + [None] * (seconds - len(values))
+
     for index, (name, series) in enumerate(report.get("series", {}).items()):
-        commands = [_finite(v) for v in series.get("commands", [])]
         groups.append({
             "name": name, "colour": PALETTE[index % len(PALETTE)],
-            "seconds": [k - 0.5 for k in range(1, len(commands) + 1)],
-            "commands": commands,
-            "response_p99": [_finite(v) for v in series.get("response_ms_p99", [])],
+            "commands": padded(series.get("commands", [])),
+            "response_p99": padded(series.get("response_ms_p99", [])),
         })
     colours = {group["name"]: group["colour"] for group in groups}
     return {
+        "seconds": list(range(1, seconds + 1)),
         "closed_at": _finite(report.get("run", {}).get("closed_at")),
         "groups": groups,
         "spectrum_labels": [label for label, _ in SPECTRUM] + ["max"],
@@ -143,7 +147,7 @@ def chart_data(report: dict, spectra: Dict[str, Dict[str, dict]]) -> dict:
 
 
 def _has_commands(data: dict) -> bool:
-    return any(group["seconds"] for group in data["groups"])
+    return bool(data["seconds"]) and bool(data["groups"])
 
 
 def _has_responses(data: dict) -> bool:
@@ -361,7 +365,7 @@ def render_html(report: dict, library: str) -> str:
 {_thresholds_table(report)}
 </section>
 <section id="series"><h2>Over the run</h2>
-<p>Commands per second, one line per group (the hub's counts); below, each group's response p99 per second
+<p>Commands per second, a bar per group and second (the hub's counts); below, each group's response p99 per second
 (pooled from its generators' second lines, log scale). The dashed line marks when closing was announced.</p>
 {series_charts}
 </section>
@@ -440,48 +444,53 @@ _DRAW = """
   Chart.defaults.animation = false;
   Chart.defaults.maintainAspectRatio = false;
   Chart.register({ id: 'renderedMark', afterRender: function (chart) { chart.canvas.setAttribute('data-rendered', '1'); } });
+  // The series charts place the hub's second k (k - 1 to k on the time
+  // axis) at index k - 1, so a moment t lies at index t - 0.5.
   var closing = {
     id: 'closing',
     afterDatasetsDraw: function (chart, args, options) {
       if (options.at === null || options.at === undefined) { return; }
-      var x = chart.scales.x.getPixelForValue(options.at), area = chart.chartArea, ctx = chart.ctx;
-      if (x < area.left || x > area.right) { return; }
+      var x = chart.scales.x.getPixelForValue(options.at - 0.5), area = chart.chartArea, ctx = chart.ctx;
+      if (!(x >= area.left && x <= area.right)) { return; }
       ctx.save(); ctx.strokeStyle = '#888'; ctx.setLineDash([5, 4]); ctx.beginPath();
       ctx.moveTo(x, area.top); ctx.lineTo(x, area.bottom); ctx.stroke(); ctx.restore();
     }
   };
-  function points(xs, ys, keep) {
-    return xs.map(function (x, i) { var y = ys[i]; return { x: x, y: (y === null || y === undefined || !keep(y)) ? null : y }; });
+  function kept(values, keep) {
+    return values.map(function (v) { return (v === null || v === undefined || !keep(v)) ? null : v; });
   }
-  var secondsAxis = { type: 'linear', title: { display: true, text: "seconds from the start of the wall-clock second the hub started in" } };
+  var secondsAxis = { type: 'category', offset: true,
+                      title: { display: true, text: "the hub's second (second k: from k - 1 to k s after the start of the wall-clock second the hub started in)" } };
+  var together = { mode: 'index', intersect: false };
   if (document.getElementById('chart-commands')) {
     var peaks = data.groups.map(function (g) { return Math.max.apply(null, [0].concat(g.commands.filter(function (v) { return v !== null; }))); });
     var positive = peaks.filter(function (v) { return v > 0; });
-    // Groups far apart in rate would leave the low ones flat on the axis.
+    // Groups far apart in rate would leave the low ones flat on the axis;
+    // on a log scale a second without commands has no bar.
     var logRates = positive.length > 1 && Math.max.apply(null, positive) / Math.min.apply(null, positive) > 50;
     new Chart(document.getElementById('chart-commands'), {
-      type: 'line',
-      data: { datasets: data.groups.map(function (g) {
-        return { label: '[' + g.name + ']', data: points(g.seconds, g.commands, function (v) { return !logRates || v > 0; }),
-                 borderColor: g.colour, backgroundColor: g.colour, stepped: 'middle', pointRadius: 0, borderWidth: 1.5 };
+      type: 'bar',
+      data: { labels: data.seconds, datasets: data.groups.map(function (g) {
+        return { label: '[' + g.name + ']', data: kept(g.commands, function (v) { return !logRates || v > 0; }),
+                 borderColor: g.colour, backgroundColor: g.colour, categoryPercentage: 0.9, barPercentage: 1.0 };
       }) },
-      options: { parsing: false, interaction: { mode: 'nearest', axis: 'x', intersect: false },
+      options: { interaction: together,
                  plugins: { closing: { at: data.closed_at }, title: { display: true, text: 'commands per second' } },
                  scales: { x: secondsAxis,
-                           y: logRates ? { type: 'logarithmic', title: { display: true, text: 'commands per second (log scale; seconds without commands left out)' } }
-                                       : { type: 'linear', min: 0, title: { display: true, text: 'commands per second' } } } },
+                           y: logRates ? { type: 'logarithmic', title: { display: true, text: 'commands (log scale)' } }
+                                       : { type: 'linear', min: 0, title: { display: true, text: 'commands' } } } },
       plugins: [closing]
     });
   }
   if (document.getElementById('chart-response')) {
     new Chart(document.getElementById('chart-response'), {
       type: 'line',
-      data: { datasets: data.groups.map(function (g) {
-        return { label: '[' + g.name + ']', data: points(g.seconds, g.response_p99, function (v) { return v > 0; }),
-                 borderColor: g.colour, backgroundColor: g.colour, pointRadius: 2, borderWidth: 1 };
+      data: { labels: data.seconds, datasets: data.groups.map(function (g) {
+        return { label: '[' + g.name + ']', data: kept(g.response_p99, function (v) { return v > 0; }),
+                 borderColor: g.colour, backgroundColor: g.colour, pointRadius: 2.5, borderWidth: 1, clip: false };
       }) },
-      options: { parsing: false, interaction: { mode: 'nearest', axis: 'x', intersect: false },
-                 plugins: { closing: { at: data.closed_at }, title: { display: true, text: 'response p99 per second, ms' } },
+      options: { interaction: together,
+                 plugins: { closing: { at: data.closed_at }, title: { display: true, text: 'response p99 per second' } },
                  scales: { x: secondsAxis,
                            y: { type: 'logarithmic', title: { display: true, text: 'ms (log scale)' } } } },
       plugins: [closing]
@@ -494,8 +503,8 @@ _DRAW = """
     new Chart(canvas, {
       type: 'line',
       data: { labels: data.spectrum_labels, datasets: [
-        { label: 'answer', data: positive(s.answer), borderColor: s.colour, backgroundColor: s.colour, borderDash: [4, 3], pointRadius: 3 },
-        { label: 'response', data: positive(s.response), borderColor: s.colour, backgroundColor: s.colour, pointRadius: 3 }] },
+        { label: 'answer', data: positive(s.answer), borderColor: s.colour, backgroundColor: s.colour, borderDash: [4, 3], pointRadius: 3, clip: false },
+        { label: 'response', data: positive(s.response), borderColor: s.colour, backgroundColor: s.colour, pointRadius: 3, clip: false }] },
       options: { plugins: { title: { display: false } },
                  scales: { y: { type: 'logarithmic', title: { display: true, text: 'ms (log scale)' } } } }
     });
