@@ -203,7 +203,7 @@ def main(argv: List[str], bin_dir: str) -> int:
     if arguments.chart:
         if result.series:
             from .chart import draw_chart
-            draw_chart(arguments.chart, scenario, result.series, result.closed_at)
+            draw_chart(arguments.chart, scenario, result.series, result.closed_at, result.windows)
             print(f"skerrowScenario: chart in {arguments.chart}")
         else:
             problems.append("no chart: the hub wrote no series")

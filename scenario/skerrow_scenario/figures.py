@@ -25,9 +25,13 @@ class GeneratorResult:
     registered_at: Optional[float]  # on the series' time axis; None if never taken
     closing: Optional[GeneratorLine]
     message_boxes: List[str]
-    commands: int = 0  # as the hub counted them
+    commands: int = 0  # as the hub counted them for the device, over every run of it
     bytes: int = 0
     malformed: int = 0
+    run: int = 0  # which of its group's runs: its burst, from 0
+    planned: Tuple[float, Optional[float]] = (0.0, None)  # seconds from the run's start
+    started_at: Optional[float] = None  # on the series' time axis
+    goodbye_at: Optional[float] = None  # when the hub said goodbye to it alone; None: at closing
 
     @property
     def registered(self) -> bool:
@@ -43,7 +47,13 @@ class GeneratorResult:
             "exit_code": self.exit_code, "killed": self.killed, "registered": self.registered,
             "registered_at": self.registered_at, "commands": self.commands, "bytes": self.bytes,
             "malformed": self.malformed, "closing": closing, "message_boxes": self.message_boxes,
+            "run": self.run, "planned": list(self.planned), "started_at": _rounded(self.started_at),
+            "goodbye_at": _rounded(self.goodbye_at),
         }
+
+
+def _rounded(value: Optional[float]) -> Optional[float]:
+    return None if value is None else round(value, 3)
 
 
 @dataclass
@@ -52,42 +62,62 @@ class Window:
     the start of the wall-clock second in which the hub started."""
     start: float
     end: float
-    whole_seconds: Optional[Tuple[int, int]]  # the hub's seconds counted; None: the whole run
+    spans: Optional[List[Tuple[int, int]]]  # the hub's seconds counted, first-last each; None: the whole run
     note: str
 
     @property
+    def whole_seconds(self) -> Optional[Tuple[int, int]]:
+        """The first and the last of the hub's seconds counted."""
+        return None if self.spans is None else (self.spans[0][0], self.spans[-1][1])
+
+    @property
     def seconds(self) -> float:
-        if self.whole_seconds is None:
+        if self.spans is None:
             return self.end - self.start
-        first, last = self.whole_seconds
-        return last - first + 1
+        return sum(last - first + 1 for first, last in self.spans)
 
     def text(self) -> str:
-        if self.whole_seconds is None:
+        if self.spans is None:
             return f"the whole run, {self.seconds:.1f} s ({self.note})"
-        first, last = self.whole_seconds
-        return f"the hub's seconds {first}-{last} ({self.note})"
+        spans = ", ".join(f"{a}-{b}" if a != b else str(a) for a, b in self.spans)
+        return f"the hub's second{'s' if self.seconds > 1 else ''} {spans} ({self.note})"
 
     def as_dict(self) -> dict:
         return {"from": round(self.start, 3), "to": round(self.end, 3), "seconds": round(self.seconds, 3),
                 "whole_seconds": None if self.whole_seconds is None else list(self.whole_seconds),
-                "measured": self.whole_seconds is not None, "note": self.note}
+                "spans": None if self.spans is None else [list(span) for span in self.spans],
+                "measured": self.spans is not None, "note": self.note}
+
+
+# Generators that registered, and when their window ended (on the series' time axis).
+Stretch = Tuple[List[Optional[float]], float]
 
 
 def rate_window(registered_at: List[Optional[float]], traffic_from: float, closed_at: float) -> Window:
     """From the moment the last of the generators registered to closing,
     over the hub's whole seconds in between, so that neither the start-up
     nor a second cut short dilutes the rate; else the whole run."""
-    if not registered_at or None in registered_at:
-        return Window(traffic_from, closed_at, None, "not every generator registered")
-    start = max(registered_at)
-    # The hub's second k covers [k - 1, k).
-    first, last = math.ceil(start) + 1, math.floor(closed_at)
-    if last < first:
-        return Window(traffic_from, closed_at, None,
-                      f"no whole second between the last registration at {start:.3f} s "
-                      f"and closing at {closed_at:.3f} s")
-    return Window(start, closed_at, (first, last), "from every generator registered to closing")
+    return stretches_window([(registered_at, closed_at)], traffic_from, closed_at,
+                            "from every generator registered to closing")
+
+
+def stretches_window(stretches: List[Stretch], traffic_from: float, closed_at: float, note: str) -> Window:
+    """As rate_window, over each stretch of a group that runs in windows or
+    bursts: from its last generator registered to its end. Stretches
+    without a whole second add none; if none has one, the whole run."""
+    spans = []
+    for registered_at, end in stretches:
+        if not registered_at or None in registered_at:
+            return Window(traffic_from, closed_at, None, "not every generator registered")
+        # The hub's second k covers [k - 1, k).
+        first, last = math.ceil(max(registered_at)) + 1, math.floor(end)
+        if first <= last:
+            spans.append((first, last))
+    if not spans:
+        start = max(max(registered) for registered, _ in stretches)
+        return Window(traffic_from, closed_at, None, f"no whole second between the last registration at "
+                                                     f"{start:.3f} s and the end at {stretches[-1][1]:.3f} s")
+    return Window(max(stretches[0][0]), stretches[-1][1], spans, note)
 
 
 def exit_code_text(result: GeneratorResult) -> str:
@@ -158,12 +188,14 @@ def figures_of(name: str, results: List[GeneratorResult], window: Window, window
     closings = [r.closing for r in results if r.closing is not None]
     figures = Figures(name, window, generators=len(results))
     figures.registered = sum(r.registered for r in results)
-    figures.commands = sum(r.commands for r in results)
-    figures.bytes = sum(r.bytes for r in results)
+    # The hub counts per device: a device's runs share its counts.
+    devices = {r.device: r for r in results}.values()
+    figures.commands = sum(r.commands for r in devices)
+    figures.bytes = sum(r.bytes for r in devices)
     counted = figures.commands if window.whole_seconds is None else window_commands
     figures.rate = counted / window.seconds if window.seconds > 0 else 0.0
     figures.failures = _sum_or_none(closings, "failures")
-    figures.malformed = sum(r.malformed for r in results) if malformed is None else malformed
+    figures.malformed = sum(r.malformed for r in devices) if malformed is None else malformed
     figures.ticks = {key: _sum_or_none(closings, key) for key in TICK_KEYS}
     figures.exit_codes = dict(sorted(Counter(exit_code_text(r) for r in results).items()))
     figures.answer = pooled([c.answer for c in closings])

@@ -29,14 +29,14 @@ def series_origin(started_utc: float) -> int:
     return math.floor(started_utc)
 
 
-def registration_times(summary: dict, started_utc: float) -> Dict[int, float]:
-    """Per device, when the hub first took its registration, on the series'
-    time axis (its registration times count from the hub's start)."""
+def registration_times(summary: dict, started_utc: float) -> Dict[int, List[float]]:
+    """Per device, when the hub took its registrations, in order, on the
+    series' time axis (its registration times count from the hub's start)."""
     offset = started_utc - series_origin(started_utc)
-    times: Dict[int, float] = {}
+    times: Dict[int, List[float]] = {}
     for entry in summary.get("registrations", []):
         if entry.get("reply") not in REFUSALS:
-            times.setdefault(int(entry["device"]), float(entry["time"]) + offset)
+            times.setdefault(int(entry["device"]), []).append(float(entry["time"]) + offset)
     return times
 
 

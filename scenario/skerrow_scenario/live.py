@@ -58,13 +58,14 @@ class LiveLine:
         self._last = ""
 
     def text(self, elapsed: float, rates: Dict[str, int], p99: Dict[str, Optional[float]],
-             registered: Optional[int], malformed: Optional[int]) -> str:
+             registered: Tuple[Optional[int], int], malformed: Optional[int]) -> str:
+        """registered: of the generators in their run now, how many the hub holds, and how many they are."""
         parts = [f"{elapsed:5.0f}/{self.scenario.seconds:g} s"]
         for group in self.scenario.groups:
             parts.append(f"{group.name} {rates[group.name]}/s p99 {_p99(p99.get(group.name))}")
         parts.append(f"all {sum(rates.values())}/s")
-        held = "?" if registered is None else str(registered)
-        parts.append(f"registered {held}/{self.scenario.generator_count()}")
+        held, due = registered
+        parts.append(f"registered {'?' if held is None else held}/{due}")
         parts.append(f"malformed {'?' if malformed is None else malformed}")
         return " | ".join(parts)
 

@@ -17,7 +17,7 @@ from dataclasses import dataclass
 from typing import Dict, List, Optional
 
 from .generatorlines import GeneratorLine, last_closing
-from .scenariofile import Group
+from .scenariofile import Group, Span
 
 # How long the desktop's window station stays after its last client. Short,
 # so that the run directory can go soon after the run.
@@ -182,6 +182,12 @@ class Hub:
             started_utc = None
         return HubStatus(devices, int(malformed) if malformed.isdigit() else None, started_utc)
 
+    def say_goodbye(self, device: int) -> bool:
+        """Has the hub send its closing message to the device's driver alone;
+        False when no driver holds the device (yet) or the hub did not answer."""
+        lines = self.command(f"goodbye {device}", seconds=2)
+        return bool(lines) and lines[-1] == f"ok goodbye {device}"
+
     def announce_closing(self) -> Optional[int]:
         """Asks the hub to announce its closing; the drivers told, or None."""
         lines = self.command("close")
@@ -210,23 +216,38 @@ class Hub:
 
 
 class Generator:
-    """One skerrowDriver, the driver of one device of its group."""
+    """One skerrowDriver, the driver of one device of its group in one of
+    the group's runs (its window, or one of its bursts), started when its
+    run is due."""
 
-    def __init__(self, binary: str, group: Group, index: int, env: Dict[str, str], run: RunDirectory):
+    def __init__(self, group: Group, index: int, run: int, run_dir: RunDirectory):
         self.group = group.name
         self.device = group.devices[index]
+        self.run = run
+        self.planned: Span = group.runs(index)[run]
         self.arguments = [*group.switches(index), "/enable", str(self.device)]
-        self.error_file = run.file(f"generator-{self.device}.err")
-        with open(self.error_file, "wb") as errors:
-            self.process = subprocess.Popen([binary, *self.arguments], stdin=subprocess.DEVNULL,
-                                            stdout=subprocess.DEVNULL, stderr=errors, env=env)
+        self.error_file = run_dir.file(f"generator-{self.device}{f'-{run + 1}' if group.bursts else ''}.err")
+        self.process: Optional[subprocess.Popen] = None
+        self.launched: Optional[float] = None  # monotonic
+        self.told_goodbye: Optional[float] = None  # monotonic, when the hub said goodbye to it alone
         self.exit_code: Optional[int] = None
         self.killed = False
 
+    def start(self, binary: str, env: Dict[str, str]):
+        self.launched = time.monotonic()
+        with open(self.error_file, "wb") as errors:
+            self.process = subprocess.Popen([binary, *self.arguments], stdin=subprocess.DEVNULL,
+                                            stdout=subprocess.DEVNULL, stderr=errors, env=env)
+
     def running(self) -> bool:
-        if self.exit_code is None:
+        if self.process is not None and self.exit_code is None:
             self.exit_code = self.process.poll()
-        return self.exit_code is None
+        return self.process is not None and self.exit_code is None
+
+    def due_to_end(self, elapsed: float) -> bool:
+        """Whether its run has ended and it still runs without having been told."""
+        end = self.planned[1]
+        return end is not None and end <= elapsed and self.told_goodbye is None and self.running()
 
     def kill(self):
         if self.running():

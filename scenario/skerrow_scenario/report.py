@@ -66,13 +66,48 @@ def times_table(rows: List[Figures], percentiles: List[Percentile]) -> str:
     return _table(lines, last_left=False)
 
 
+def inside_outside_tables(scenario: Scenario, sides: Dict[str, dict]) -> str:
+    """Per group that runs in windows or bursts, when it ran on the hub's
+    time axis, then every other group's rate and response p50 and p99 in
+    the seconds inside those windows beside those outside them."""
+    text = []
+    for shaped, split in sides.items():
+        group = next(g for g in scenario.groups if g.name == shaped)
+        ran = ", ".join(f"{start:.1f}-{end:.1f} s" for start, end in split["windows"])
+        text.append(f"[{shaped}] ran in the hub's {ran} ({group.schedule_text()}); the hub's seconds "
+                    f"{_seconds_text(split['inside_seconds'])} inside, {_seconds_text(split['outside_seconds'])} "
+                    "outside")
+        lines = [[f"beside [{shaped}]", "inside s", "rate/s", "p50 ms", "p99 ms",
+                  "outside s", "rate/s", "p50 ms", "p99 ms"]]
+        for name, figures in split["groups"].items():
+            line = [name]
+            for side in ("inside", "outside"):
+                side_figures = figures[side]
+                line += [str(side_figures["seconds"]), _number(side_figures["rate"]),
+                         _number(side_figures["response_ms_p50"], 3), _number(side_figures["response_ms_p99"], 3)]
+            lines.append(line)
+        text.append(_table(lines, last_left=False))
+    return "\n".join(text)
+
+
+def _seconds_text(seconds: List[int]) -> str:
+    """Seconds as runs: 2-4, 9, 12-14; "none" for none."""
+    runs: List[List[int]] = []
+    for second in seconds:
+        if runs and runs[-1][1] == second - 1:
+            runs[-1][1] = second
+        else:
+            runs.append([second, second])
+    return ", ".join(f"{a}-{b}" if a != b else str(a) for a, b in runs) or "none"
+
+
 def summary_tables(rows: List[Figures], percentiles: List[Percentile]) -> str:
     return "\n".join((group_table(rows), window_lines(rows), times_table(rows, percentiles)))
 
 
 def report_dict(scenario: Scenario, run: dict, rows: List[Figures], results: List[GeneratorResult],
                 series: Dict[str, Dict[str, list]], outcomes: List[Outcome], hub: dict,
-                problems: List[str], started_utc: Optional[str]) -> dict:
+                problems: List[str], started_utc: Optional[str], sides: Optional[Dict[str, dict]] = None) -> dict:
     return {
         "schema": SCHEMA,
         "started_utc": started_utc,
@@ -81,6 +116,7 @@ def report_dict(scenario: Scenario, run: dict, rows: List[Figures], results: Lis
         "groups": {row.name: row.as_dict(scenario.percentiles) for row in rows[:-1]},
         "total": rows[-1].as_dict(scenario.percentiles),
         "series": series,
+        "inside_outside": sides or {},
         "thresholds": [outcome.as_dict() for outcome in outcomes],
         "generators": [r.as_dict() for r in results],
         "hub": hub,

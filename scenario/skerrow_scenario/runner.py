@@ -8,16 +8,17 @@ import sys
 import time
 from dataclasses import dataclass, field
 from datetime import datetime, timezone
-from typing import Dict, List, Optional, TextIO
+from typing import Dict, List, Optional, TextIO, Tuple
 
 from . import processes
-from .figures import Figures, GeneratorResult, Window, figures_of, rate_window
+from .figures import Figures, GeneratorResult, Stretch, figures_of, stretches_window
 from .hubfiles import HubSeries, malformed_of, read_summary, registration_times, series_origin
 from .live import LiveLine, ResponseTail
 from .processes import Generator, Hub, HubStatus, RunDirectory
-from .report import report_dict, summary_tables
+from .report import inside_outside_tables, report_dict, summary_tables
 from .scenariofile import Scenario
-from .series import generator_seconds, group_series, last_pooled_second
+from .series import (Split, SplitPools, generator_seconds, group_series, inside_outside, last_pooled_second,
+                     split_seconds)
 from .thresholds import Outcome, evaluate, outcome_table
 
 HUB_START_SECONDS = 15
@@ -27,6 +28,12 @@ HUB_END_SECONDS = 30
 DEFAULT_GRACE = 5.0
 # The hub writes a second's series rows within a quarter second after it.
 LIVE_OFFSET = 0.5
+# How often a generator that waits (for its device to be free, or to be
+# registered so that it can be told goodbye) is looked at again.
+SCHEDULE_STEP = 0.1
+# A registration the hub took a little before the runner's own reading of a
+# start: the two clocks are read apart.
+CLOCK_SLACK = 0.05
 
 
 @dataclass
@@ -45,6 +52,8 @@ class RunResult:
     # Per group its series over the hub's seconds; empty when the hub wrote none.
     series: Dict[str, Dict[str, list]] = field(default_factory=dict)
     closed_at: float = 0.0  # when closing was announced, on the series' time axis
+    # Per group that runs in windows or bursts, when they ran, on the series' time axis.
+    windows: Dict[str, List[Tuple[float, float]]] = field(default_factory=dict)
 
 
 class _Interrupted(Exception):
@@ -104,67 +113,110 @@ class ScenarioRun:
             detail = "; ".join(self.hub.last_words(3)) or "no word from it"
             self.problems.append(f"the hub did not start: {detail}")
             return
-        groups = ", ".join(f"[{g.name}] {len(g.devices)}" for g in self.scenario.groups)
+        groups = ", ".join(f"[{g.name}] {len(g.devices)}{f' {g.schedule_text()}' if g.schedule_text() else ''}"
+                           for g in self.scenario.groups)
         self.say(f"skerrowScenario: {self.scenario.path}: {self.scenario.generator_count()} generators "
                  f"({groups}) for {self.scenario.seconds:g} s"
                  f"{' on the display' if self.options.show else ''}")
-        generator = self.binary("skerrowDriver")
         for group in self.scenario.groups:
             for index in range(len(group.devices)):
-                self.generators.append(Generator(generator, group, index, env, run_dir))
+                for run in range(len(group.runs(index))):
+                    self.generators.append(Generator(group, index, run, run_dir))
         self.traffic_started = time.monotonic()
         try:
-            self._live()
+            self._live(env)
         except (KeyboardInterrupt, _Interrupted):
             self.interrupted = True
         self._close()
 
-    def _live(self):
+    def _live(self, env: Dict[str, str]):
         live = LiveLine(self.scenario, self.out)
         responses = ResponseTail([(g.group, g.error_file) for g in self.generators])
         # Until the hub tells when it started, the runner's own reading is close.
         origin = series_origin(self.hub_started_utc)
         shown, p99 = None, {}
         end = self.traffic_started + self.scenario.seconds
+        next_line = self._next_second()
         try:
             while True:
-                moment = self._sleep_until_next_second(end)
-                self.hub_series.read()
-                status = self.hub.status()
-                if status is not None and status.started_utc is not None:
-                    origin = series_origin(status.started_utc)
-                responses.read(origin)
-                second = self._shown_second(origin)
-                if second != shown:
-                    shown, p99 = second, responses.take_p99(second)
-                live.show(self._live_text(live, second, p99, status, end))
-                if moment >= end:
-                    return
-                if not any(g.running() for g in self.generators):
-                    live.finish()
-                    self.say("skerrowScenario: every generator has ended; closing early")
-                    return
+                waiting = self._follow_schedule(env)
+                now = time.monotonic()
+                if now >= min(next_line, end):
+                    self.hub_series.read()
+                    status = self.hub.status()
+                    if status is not None and status.started_utc is not None:
+                        origin = series_origin(status.started_utc)
+                    responses.read(origin)
+                    second = self._shown_second(origin)
+                    if second != shown:
+                        shown, p99 = second, responses.take_p99(second)
+                    live.show(self._live_text(live, second, p99, status, end))
+                    if now >= end:
+                        return
+                    if self._ended_early():
+                        live.finish()
+                        self.say("skerrowScenario: every generator has ended; closing early")
+                        return
+                    next_line = self._next_second()
+                wake = min(next_line, end, self._next_due(waiting))
+                time.sleep(max(wake - time.monotonic(), 0))
         finally:
             live.finish()
 
     @staticmethod
-    def _sleep_until_next_second(end: float) -> float:
-        """Just after each of the hub's seconds, which are the wall clock's,
-        has been written, so that every line shows a second of its own; at
-        the end at the latest. The moment slept until, on the monotonic clock."""
+    def _next_second() -> float:
+        """Just after the next of the hub's seconds, which are the wall
+        clock's, has been written, so that every line shows a second of its
+        own; on the monotonic clock."""
         wall = time.time()
-        now = time.monotonic()
-        moment = min(now + math.floor(wall - LIVE_OFFSET) + 1 + LIVE_OFFSET - wall, end)
-        if moment > now:
-            time.sleep(moment - now)
-        return moment
+        return time.monotonic() + math.floor(wall - LIVE_OFFSET) + 1 + LIVE_OFFSET - wall
+
+    def _follow_schedule(self, env: Dict[str, str]) -> bool:
+        """Starts the generators whose run is due and has the hub say goodbye
+        to those whose run has ended. A device's next burst waits until its
+        last generator has gone, and so unregistered; a goodbye waits until
+        the generator is registered. Whether any of them is waiting."""
+        elapsed = time.monotonic() - self.traffic_started
+        waiting = False
+        for generator in self.generators:
+            if generator.launched is None and generator.planned[0] <= elapsed:
+                if self._device_busy(generator):
+                    waiting = True
+                else:
+                    generator.start(self.binary("skerrowDriver"), env)
+            elif generator.due_to_end(elapsed):
+                if self.hub.say_goodbye(generator.device):
+                    generator.told_goodbye = time.monotonic()
+                else:
+                    waiting = True
+        return waiting
+
+    def _device_busy(self, generator: Generator) -> bool:
+        return any(other.device == generator.device and other.running() for other in self.generators)
+
+    def _next_due(self, waiting: bool) -> float:
+        """When the schedule next asks for something, on the monotonic clock."""
+        if waiting:
+            return time.monotonic() + SCHEDULE_STEP
+        moments = [g.planned[0] for g in self.generators if g.launched is None]
+        moments += [g.planned[1] for g in self.generators
+                    if g.planned[1] is not None and g.told_goodbye is None and g.running()]
+        return self.traffic_started + min(moments, default=math.inf)
+
+    def _ended_early(self) -> bool:
+        """Every generator has been started and has gone, and one went by
+        itself: nothing would send for the rest of the run."""
+        return (all(g.launched is not None and not g.running() for g in self.generators)
+                and any(g.told_goodbye is None for g in self.generators))
 
     def _live_text(self, live: LiveLine, second: int, p99: Dict[str, Optional[float]],
                    status: Optional[HubStatus], end: float) -> str:
-        devices = {d for g in self.scenario.groups for d in g.devices}
-        held = None if status is None else len(devices.intersection(status.devices))
+        # The devices whose generator is in its run now.
+        due = {g.device for g in self.generators if g.launched is not None and g.told_goodbye is None}
+        held = None if status is None else len(due.intersection(status.devices))
         elapsed = min(time.monotonic(), end) - self.traffic_started
-        return live.text(elapsed, self._rates_in(second), p99, held, None if status is None else status.malformed)
+        return live.text(elapsed, self._rates_in(second), p99, (held, len(due)),
+                         None if status is None else status.malformed)
 
     @staticmethod
     def _shown_second(origin: int) -> int:
@@ -198,7 +250,10 @@ class ScenarioRun:
         begins at the wall clock's second the hub started in."""
         return self.hub_started_utc + (moment - self.hub_started) - origin
 
-    def _results(self, summary: dict, started_utc: float) -> List[GeneratorResult]:
+    def _at(self, moment: Optional[float], origin: int) -> Optional[float]:
+        return None if moment is None else self._hub_time(moment, origin)
+
+    def _results(self, summary: dict, started_utc: float, origin: int) -> List[GeneratorResult]:
         registered = registration_times(summary, started_utc)
         per_device = summary.get("devices", {})
         results = []
@@ -206,37 +261,78 @@ class ScenarioRun:
             counts = per_device.get(str(g.device), {})
             results.append(GeneratorResult(
                 group=g.group, device=g.device, arguments=g.arguments, exit_code=g.exit_code,
-                killed=g.killed, registered_at=registered.get(g.device), closing=g.closing(),
-                message_boxes=g.message_boxes(), commands=int(counts.get("messages", 0)),
-                bytes=int(counts.get("bytes", 0)), malformed=malformed_of(summary, [g.device])))
+                killed=g.killed, registered_at=self._registration_of(g, registered.get(g.device, []), origin),
+                closing=g.closing(), message_boxes=g.message_boxes(), commands=int(counts.get("messages", 0)),
+                bytes=int(counts.get("bytes", 0)), malformed=malformed_of(summary, [g.device]), run=g.run,
+                planned=g.planned, started_at=self._at(g.launched, origin),
+                goodbye_at=self._at(g.told_goodbye, origin)))
         return results
+
+    def _registration_of(self, generator: Generator, times: List[float], origin: int) -> Optional[float]:
+        """The generator's registration among its device's: the first the hub
+        took after it started and before the device's next generator started."""
+        if generator.launched is None:
+            return None
+        later = [g.launched for g in self.generators
+                 if g.device == generator.device and g.launched is not None and g.launched > generator.launched]
+        after = self._hub_time(generator.launched, origin) - CLOCK_SLACK
+        before = self._hub_time(min(later), origin) - CLOCK_SLACK if later else math.inf
+        return next((t for t in times if after <= t < before), None)
+
+    @staticmethod
+    def _by_run(members: List[GeneratorResult]) -> List[List[GeneratorResult]]:
+        """A group's generators per run: its one window, or each of its bursts."""
+        return [[r for r in members if r.run == run] for run in sorted({r.run for r in members})]
 
     def _rows(self, results: List[GeneratorResult], traffic_from: float, closed_at: float,
               summary: dict) -> List[Figures]:
-        """Per group and in all, each with the window its rate is taken over."""
-        def window_of(members: List[GeneratorResult]) -> Window:
-            return rate_window([r.registered_at for r in members], traffic_from, closed_at)
+        """Per group and in all, each with the window its rate is taken over:
+        a group's window, or each of its bursts, from its last generator
+        registered to their goodbye or closing; all from the generators that
+        start with the run to closing."""
+        def stretches(members: List[GeneratorResult]) -> List[Stretch]:
+            return [([r.registered_at for r in run], max(r.goodbye_at or closed_at for r in run))
+                    for run in self._by_run(members)]
 
-        def in_window(window: Window, names: List[str]) -> int:
-            if window.whole_seconds is None:
+        def in_window(window, names: List[str]) -> int:
+            if window.spans is None:
                 return 0
-            return sum(self.hub_series.in_seconds(name, *window.whole_seconds) for name in names)
+            return sum(self.hub_series.in_seconds(name, *span) for name in names for span in window.spans)
 
         rows = []
         for group in self.scenario.groups:
             members = [r for r in results if r.group == group.name]
-            window = window_of(members)
+            ends = "its goodbye" if group.stop is not None or group.bursts else "closing"
+            note = f"{'in each burst ' if group.bursts else ''}from every generator registered to {ends}"
+            window = stretches_window(stretches(members), traffic_from, closed_at, note)
             rows.append(figures_of(group.name, members, window, in_window(window, [group.name])))
-        window = window_of(results)
+        starters = [r.registered_at for r in results if r.planned[0] == 0]
+        note = "from every generator registered to closing"
+        if len(starters) < len(results):
+            note = "from every generator that starts with the run registered to closing"
+        window = stretches_window([(starters, closed_at)], traffic_from, closed_at, note)
         names = [g.name for g in self.scenario.groups]
         rows.append(figures_of("all", results, window, in_window(window, names),
                                malformed=summary.get("malformed")))
         return rows
 
-    def _series(self, origin: int, closed_at: float) -> Dict[str, Dict[str, list]]:
-        pooled = generator_seconds([(g.group, g.error_file) for g in self.generators], origin)
+    def _windows(self, results: List[GeneratorResult], closed_at: float) -> Dict[str, List[Tuple[float, float]]]:
+        """When each group that runs in windows or bursts ran: per window or
+        burst from its first generator started to its last told goodbye."""
+        windows = {}
+        for group in self.scenario.groups:
+            started = [r for r in results if r.group == group.name and r.started_at is not None]
+            if group.shaped:
+                windows[group.name] = [(min(r.started_at for r in run), max(r.goodbye_at or closed_at for r in run))
+                                       for run in self._by_run(started)]
+        return windows
+
+    def _series(self, origin: int, closed_at: float, splits: List[Split]) -> Tuple[Dict[str, Dict[str, list]],
+                                                                                 SplitPools]:
+        pools = SplitPools(splits)
+        pooled = generator_seconds([(g.group, g.error_file) for g in self.generators], origin, pools)
         seconds = max(self.hub_series.last_second, last_pooled_second(pooled), math.ceil(closed_at))
-        return group_series([g.name for g in self.scenario.groups], self.hub_series, pooled, seconds)
+        return group_series([g.name for g in self.scenario.groups], self.hub_series, pooled, seconds), pools
 
     def _result(self) -> RunResult:
         summary = read_summary(self.hub.summary_file)
@@ -245,26 +341,34 @@ class ScenarioRun:
         origin = series_origin(started_utc)
         traffic_from = self._hub_time(self.traffic_started or self.hub_started, origin)
         closed_at = self._hub_time(self.closed or time.monotonic(), origin)
-        results = self._results(summary, started_utc)
+        results = self._results(summary, started_utc, origin)
         rows = self._rows(results, traffic_from, closed_at, summary)
         percentiles = self.scenario.percentiles
         outcomes = evaluate(self.scenario.thresholds,
                             {row.name: row.threshold_values(percentiles) for row in rows})
-        series = self._series(origin, closed_at)
+        # Inside and outside are taken over the seconds the whole run is measured over.
+        first, last = rows[-1].window.whole_seconds or (math.ceil(traffic_from) + 1, math.floor(closed_at))
+        windows = self._windows(results, closed_at)
+        splits = [split_seconds(name, spans, first, last) for name, spans in windows.items()]
+        series, pools = self._series(origin, closed_at, splits)
+        sides = inside_outside(splits, {name: entry["commands"] for name, entry in series.items()}, pools)
         self._judge(summary, results)
         if self.generators:
-            self._print_summary(rows, summary)
+            self._print_summary(rows, summary, sides)
         if outcomes:
             self.say(outcome_table(outcomes))
         run = {"seconds": round(max(closed_at - traffic_from, 0.0), 3), "traffic_from": round(traffic_from, 3),
                "closed_at": round(closed_at, 3), "interrupted": self.interrupted}
         started = datetime.fromtimestamp(self.hub_started_utc, timezone.utc).isoformat(timespec="milliseconds")
         report = report_dict(self.scenario, run, rows, results, series, outcomes,
-                             {**summary, "exit_code": self.hub_code}, self.problems, started)
-        return RunResult(report, self.problems, outcomes, series if self.hub_series.last_second else {}, closed_at)
+                             {**summary, "exit_code": self.hub_code}, self.problems, started, sides)
+        return RunResult(report, self.problems, outcomes, series if self.hub_series.last_second else {}, closed_at,
+                         windows)
 
-    def _print_summary(self, rows: List[Figures], summary: dict):
+    def _print_summary(self, rows: List[Figures], summary: dict, sides: Dict[str, dict]):
         self.say(summary_tables(rows, self.scenario.percentiles))
+        if sides:
+            self.say(inside_outside_tables(self.scenario, sides))
         self.say(f"hub: {summary.get('messages', '-')} commands, {summary.get('bytes', '-')} bytes "
                  f"in {summary.get('seconds', '-')} s, malformed {summary.get('malformed', '-')}, "
                  f"bad frames {summary.get('bad_frames', '-')}, exit code "
@@ -274,8 +378,13 @@ class ScenarioRun:
         problems = self.problems
         if self.interrupted:
             problems.append("the run was interrupted")
+        bursts = {g.name for g in self.scenario.groups if g.bursts}
         for r in results:
-            name = f"generator of device {r.device} ([{r.group}])"
+            name = f"generator of device {r.device} ([{r.group}]{f', burst {r.run + 1}' if r.group in bursts else ''})"
+            if r.started_at is None:
+                if not self.interrupted:
+                    problems.append(f"{name} was not started")
+                continue
             if not r.registered:
                 boxes = f": {'; '.join(r.message_boxes)}" if r.message_boxes else ""
                 problems.append(f"{name} did not register at the hub{boxes}")

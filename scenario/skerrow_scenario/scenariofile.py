@@ -115,6 +115,17 @@ class Group:
             return [(self.start, self.stop)]
         return []
 
+    def schedule_text(self) -> str:
+        """When it runs, as the scenario file says it; empty for all of the run at once."""
+        parts = []
+        if self.bursts:
+            parts.append(f"at {', '.join(f'{at:g}' for at in self.bursts)} s for {self.burst_seconds:g} s")
+        elif self.shaped:
+            parts.append(f"from {self.start:g} s" + ("" if self.stop is None else f" to {self.stop:g} s"))
+        if self.ramp:
+            parts.append(f"ramp {self.ramp:g} s")
+        return " ".join(parts)
+
     def runs(self, index: int) -> List[Span]:
         """When the group's generator number index runs: once in its window,
         or once in each burst, a ramp's share later than the first."""

@@ -1,12 +1,13 @@
 """Per-second series per group on the hub's seconds: the hub's commands,
 and the answer and response times and late ticks pooled from the
-generators' second lines."""
+generators' second lines; and, for a group that runs in windows or bursts,
+what every other group did in the seconds inside them and outside."""
 
 import heapq
 import math
 from dataclasses import dataclass, field
 from fractions import Fraction
-from typing import Dict, Iterator, List, Optional, Tuple
+from typing import Dict, Iterator, List, Optional, Sequence, Tuple
 
 from .generatorlines import GeneratorLine, parse_second
 from .histogram import Histogram
@@ -59,11 +60,81 @@ def _second_lines(path: str, group: str, origin: int) -> Iterator[Tuple[int, str
                 yield previous, group, line
 
 
-def generator_seconds(sources: List[Tuple[str, str]], origin: int) -> Dict[str, Dict[int, SecondFigures]]:
+@dataclass
+class Split:
+    """The hub's seconds of a run split by a group's windows (its start/stop
+    window or its bursts, on the series' time axis): those that overlap one
+    even in part are inside, the rest outside."""
+    group: str
+    windows: List[Tuple[float, float]]
+    inside: List[int]
+    outside: List[int]
+
+
+def split_seconds(group: str, windows: List[Tuple[float, float]], first: int, last: int) -> Split:
+    """The split of the hub's seconds first..last; second k covers [k - 1, k)."""
+    inside, outside = [], []
+    for second in range(first, last + 1):
+        overlaps = any(second - 1 < end and second > start for start, end in windows)
+        (inside if overlaps else outside).append(second)
+    return Split(group, windows, inside, outside)
+
+
+SIDES = ("inside", "outside")
+
+
+class SplitPools:
+    """Per split, side and other group, the response histograms of the
+    group's second lines in that side's seconds, pooled as the seconds go
+    by: the side's percentiles are those of every command in it."""
+
+    def __init__(self, splits: List[Split]):
+        self._sides: Dict[int, List[Tuple[str, str]]] = {}
+        for split in splits:
+            for side in SIDES:
+                for second in getattr(split, side):
+                    self._sides.setdefault(second, []).append((split.group, side))
+        self._pools: Dict[Tuple[str, str, str], Histogram] = {}
+
+    def add(self, second: int, group: str, response: Histogram):
+        for shaped, side in self._sides.get(second, ()):
+            if group != shaped:
+                self._pools.setdefault((shaped, side, group), Histogram()).pool(response)
+
+    def response(self, shaped: str, side: str, group: str) -> Histogram:
+        return self._pools.get((shaped, side, group), Histogram())
+
+
+def _side_figures(seconds: Sequence[int], commands: List[int], response: Histogram) -> dict:
+    counted = sum(commands[second - 1] for second in seconds if second <= len(commands))
+    return {"seconds": len(seconds), "commands": counted,
+            "rate": round(counted / len(seconds), 3) if seconds else None,
+            "responses": response.count, "response_ms_p50": _ms(response.quantile_ms(P50)),
+            "response_ms_p99": _ms(response.quantile_ms(P99))}
+
+
+def inside_outside(splits: List[Split], commands: Dict[str, List[int]], pools: SplitPools) -> Dict[str, dict]:
+    """Per shaped group: its windows, the seconds inside and outside them,
+    and every other group's commands, rate and response p50 and p99 in each.
+    commands: per group, the hub's commands per second from second 1."""
+    result = {}
+    for split in splits:
+        others = {group: {side: _side_figures(getattr(split, side), counts, pools.response(split.group, side, group))
+                          for side in SIDES}
+                  for group, counts in commands.items() if group != split.group}
+        result[split.group] = {"windows": [[round(a, 3), round(b, 3)] for a, b in split.windows],
+                               "inside_seconds": split.inside, "outside_seconds": split.outside,
+                               "groups": others}
+    return result
+
+
+def generator_seconds(sources: List[Tuple[str, str]], origin: int,
+                      splits: Optional[SplitPools] = None) -> Dict[str, Dict[int, SecondFigures]]:
     """Per group and hub second, the figures of its generators' second
-    lines pooled. sources: (group, stderr file) per generator. The files are
-    read side by side in time order, so that only one second's histograms
-    are held at a time however long the run."""
+    lines pooled, and each second's response histograms added to splits.
+    sources: (group, stderr file) per generator. The files are read side by
+    side in time order, so that only one second's histograms are held at a
+    time however long the run."""
     result: Dict[str, Dict[int, SecondFigures]] = {group: {} for group, _ in sources}
     pools: Dict[str, _SecondPool] = {}
     current = 0
@@ -71,16 +142,19 @@ def generator_seconds(sources: List[Tuple[str, str]], origin: int) -> Dict[str, 
                          key=lambda item: item[0])
     for second, group, line in merged:
         if second != current:
-            _close_second(pools, current, result)
+            _close_second(pools, current, result, splits)
             current = second
         pools.setdefault(group, _SecondPool()).add(line)
-    _close_second(pools, current, result)
+    _close_second(pools, current, result, splits)
     return result
 
 
-def _close_second(pools: Dict[str, _SecondPool], second: int, result: Dict[str, Dict[int, SecondFigures]]):
+def _close_second(pools: Dict[str, _SecondPool], second: int, result: Dict[str, Dict[int, SecondFigures]],
+                  splits: Optional[SplitPools]):
     for group, pool in pools.items():
         result[group][second] = pool.figures()
+        if splits is not None:
+            splits.add(second, group, pool.response)
     pools.clear()
 
 
