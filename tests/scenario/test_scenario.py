@@ -50,7 +50,7 @@ class ScenarioRunner(unittest.TestCase):
 
     def test_two_groups_send_into_the_hub_and_are_reported_judged_and_charted(self):
         done = self.run_scenario(TWO_GROUPS, "--report", self.file("report.json"),
-                                 "--chart", self.file("chart.png"))
+                                 "--chart", self.file("chart.png"), "--html", self.file("report.html"))
         # A clean run whose only fault is the threshold it cannot reach.
         self.assertEqual(done.returncode, 3, done.stdout + done.stderr)
         self.assertIn("steady response", done.stdout)
@@ -79,6 +79,36 @@ class ScenarioRunner(unittest.TestCase):
             self.assertTrue(any(p99 is not None for p99 in series["response_ms_p99"]))
         with open(self.file("chart.png"), "rb") as chart:
             self.assertEqual(chart.read(8), PNG_SIGNATURE)
+        # The page to share holds the scenario as run; test_htmlbrowser draws one.
+        self.assertEqual(report["scenario_text"], TWO_GROUPS)
+        with open(self.file("report.html"), encoding="utf-8") as page:
+            self.assertIn("steady.rate &gt; 1000000", page.read())
+
+    def test_a_group_with_a_window_sends_only_inside_it_and_ends_cleanly_before_the_run(self):
+        done = self.run_scenario("[scenario]\nseconds=6\n[steady]\ndevices=1\ntt=50,100\n"
+                                 "[window]\ndevices=2-3\ntt=50,100\nstart=2\nstop=4\n",
+                                 "--report", self.file("report.json"))
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertIn("beside [window]", done.stdout)
+        # The window's generators had unregistered before the end.
+        self.assertIn("closing: the hub announced it to 1 drivers", done.stdout)
+        with open(self.file("report.json")) as stream:
+            report = json.load(stream)
+        [(start, end)] = report["inside_outside"]["window"]["windows"]
+        self.assertLess(end, report["run"]["closed_at"] - 1)
+        sending = [second for second, count in enumerate(report["series"]["window"]["commands"], start=1) if count]
+        self.assertTrue(sending)
+        # The hub's second k covers [k - 1, k).
+        self.assertTrue(all(second - 1 < end and second > start for second in sending), (sending, start, end))
+        for generator in report["generators"]:
+            self.assertEqual(generator["exit_code"], 0)
+            self.assertGreater(generator["closing"]["commands"], 0)
+        shaped = [g for g in report["generators"] if g["group"] == "window"]
+        self.assertTrue(all(g["goodbye_at"] is not None and g["registered_at"] < g["goodbye_at"] for g in shaped))
+        self.assertEqual(report["hub"]["drivers"], 0)
+        steady = report["inside_outside"]["window"]["groups"]["steady"]
+        self.assertGreater(steady["inside"]["rate"], 0)
+        self.assertGreater(steady["outside"]["rate"], 0)
 
     def test_a_refused_registration_fails_the_run_before_any_threshold(self):
         done = self.run_scenario("[scenario]\nseconds=1\n[hub]\nregister-reply=2\n[one]\ndevices=5\n"
