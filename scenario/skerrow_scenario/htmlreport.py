@@ -287,6 +287,44 @@ def _hub_table(hub: dict) -> str:
     return f'<table class="keys"><tbody>{"".join(rows)}</tbody></table>'
 
 
+def _exit_code(generator: dict) -> str:
+    if generator.get("killed"):
+        return "killed"
+    return "running" if generator.get("exit_code") is None else str(generator["exit_code"])
+
+
+def _generators_table(report: dict) -> str:
+    """One row per generator: how it ran and what its closing line said."""
+    generators = report.get("generators", [])
+    rows = []
+    for g in generators:
+        closing = g.get("closing") or {}
+        registered = g.get("registered_at")
+        rows.append([
+            g.get("group", ""), _number(g.get("device"), 0), _number(_exit_code(g), 0),
+            "no" if registered is None else f"{registered:.3f}", _number(g.get("commands"), 0),
+            _number(g.get("malformed"), 0), _number(closing.get("failures"), 0),
+            _number(_float(closing.get("answer_ms_p99")), 3), _number(_float(closing.get("response_ms_p99")), 3),
+            " ".join(str(a) for a in g.get("arguments", [])) + "".join(
+                f" | message box: {box}" for box in g.get("message_boxes", []))])
+    table = _table(["group", "device", "exit code", "registered at s", "commands", "malformed", "failures",
+                    "answer p99 ms", "response p99 ms", "arguments"], rows, classes="last-text")
+    return (f"<details><summary>{len(generators)} generator{'' if len(generators) == 1 else 's'}</summary>"
+            f"{table}</details>")
+
+
+# The keys the page shows in sections of their own; any other key of the
+# report (a newer runner's) is listed as it stands, so that none is lost.
+SHOWN_KEYS = {"schema", "started_utc", "scenario", "run", "groups", "total", "series", "thresholds",
+              "generators", "hub", "problems", "ok", "scenario_text"}
+
+
+def _other_keys(report: dict) -> str:
+    items = "".join(f"<details><summary>{_e(key)}</summary><pre>{_e(json.dumps(value, indent=1))}</pre></details>"
+                    for key, value in report.items() if key not in SHOWN_KEYS)
+    return f'<section id="more"><h2>More in the report</h2>{items}</section>' if items else ""
+
+
 def _verdict(report: dict) -> str:
     problems = report.get("problems", [])
     if report.get("ok"):
@@ -374,6 +412,10 @@ def render_html(report: dict, library: str) -> str:
 {_spectrum_table(spectra)}
 <div class="spectra">{spectrum_charts}</div>
 </section>
+<section id="generators"><h2>Generators</h2>
+{_generators_table(report)}
+</section>
+{_other_keys(report)}
 <section id="hub"><h2>The hub</h2>
 {_hub_table(report.get("hub", {}))}
 </section>

@@ -66,6 +66,15 @@ class Page(unittest.TestCase):
         self.assertIn('data-charts-expected="5"', page)
         self.assertEqual(len(re.findall(r"<canvas ", page)), 5)
 
+    def test_every_generator_and_every_key_of_a_newer_report_is_shown(self):
+        report = load_report()
+        report["shapes_to_come"] = {"burst": HOSTILE}
+        page = self.render(report)
+        self.assertIn("<summary>3 generators</summary>", page)
+        self.assertIn("/mpt=20,50 /ms=100,200", page)
+        self.assertIn("<summary>shapes_to_come</summary>", page)
+        self.assertNotIn("<img", page)
+
     def test_a_library_that_would_end_its_element_is_refused(self):
         with self.assertRaises(htmlreport.HtmlReportError):
             htmlreport.render_html(load_report(), "var s = '</SCRIPT>';")
