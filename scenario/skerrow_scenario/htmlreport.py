@@ -139,6 +139,10 @@ def chart_data(report: dict, spectra: Dict[str, Dict[str, dict]]) -> dict:
         "closed_at": _finite(report.get("run", {}).get("closed_at")),
         "groups": groups,
         "spectrum_labels": [label for label, _ in SPECTRUM] + ["max"],
+        # A group that runs in windows or bursts: when, shaded on the series.
+        "shaded": [{"name": name, "colour": colours.get(name, "#000000"),
+                    "windows": [[_finite(a), _finite(b)] for a, b in split.get("windows", [])]}
+                   for name, split in report.get("inside_outside", {}).items()],
         "spectra": [{"name": name, "colour": colours.get(name, "#000000"),
                      "answer": [_finite(v) for v in kinds["answer"]["ms"]],
                      "response": [_finite(v) for v in kinds["response"]["ms"]]}
@@ -213,6 +217,40 @@ def _window_list(report: dict) -> str:
         names.setdefault(window_text(row.get("window", {})), []).append(name)
     items = "".join(f"<li>rate/s of {_e(', '.join(group))}: {_e(text)}</li>" for text, group in names.items())
     return f'<ul class="windows">{items}</ul>'
+
+
+def _seconds_text(seconds: List[int]) -> str:
+    """Seconds as runs: 2-4, 9, 12-14; "none" for none."""
+    runs: List[List[int]] = []
+    for second in seconds:
+        if runs and runs[-1][1] == second - 1:
+            runs[-1][1] = second
+        else:
+            runs.append([second, second])
+    return ", ".join(f"{a}-{b}" if a != b else str(a) for a, b in runs) or "none"
+
+
+def _inside_outside(report: dict) -> str:
+    """Per group that runs in windows or bursts: when it ran, and every
+    other group's rate and response times inside its windows and outside."""
+    parts = []
+    for shaped, split in report.get("inside_outside", {}).items():
+        ran = ", ".join(f"{_number(_float(a), 1)}-{_number(_float(b), 1)} s" for a, b in split.get("windows", []))
+        parts.append(f"<p>[{_e(shaped)}] ran in the hub's {_e(ran or 'no time')}; the hub's seconds "
+                     f"{_e(_seconds_text(split.get('inside_seconds', [])))} inside, "
+                     f"{_e(_seconds_text(split.get('outside_seconds', [])))} outside</p>")
+        rows = []
+        for name, sides in split.get("groups", {}).items():
+            row = [name]
+            for side in ("inside", "outside"):
+                figures = sides.get(side, {})
+                row += [_number(figures.get("seconds"), 0), _number(_float(figures.get("rate")), 1),
+                        _number(_float(figures.get("response_ms_p50")), 3),
+                        _number(_float(figures.get("response_ms_p99")), 3)]
+            rows.append(row)
+        parts.append(_table([f"beside [{shaped}]", "inside s", "rate/s", "p50 ms", "p99 ms",
+                             "outside s", "rate/s", "p50 ms", "p99 ms"], rows))
+    return "".join(parts)
 
 
 def _percentile_labels(report: dict) -> Dict[str, str]:
@@ -315,7 +353,7 @@ def _generators_table(report: dict) -> str:
 
 # The keys the page shows in sections of their own; any other key of the
 # report (a newer runner's) is listed as it stands, so that none is lost.
-SHOWN_KEYS = {"schema", "started_utc", "scenario", "run", "groups", "total", "series", "thresholds",
+SHOWN_KEYS = {"schema", "started_utc", "scenario", "run", "groups", "total", "series", "inside_outside", "thresholds",
               "generators", "hub", "problems", "ok", "scenario_text"}
 
 
@@ -398,13 +436,15 @@ def render_html(report: dict, library: str) -> str:
 {_group_table(report)}
 {_window_list(report)}
 {_times_table(report)}
+{_inside_outside(report)}
 </section>
 <section id="thresholds"><h2>Thresholds</h2>
 {_thresholds_table(report)}
 </section>
 <section id="series"><h2>Over the run</h2>
 <p>Commands per second, a bar per group and second (the hub's counts); below, each group's response p99 per second
-(pooled from its generators' second lines, log scale). The dashed line marks when closing was announced.</p>
+(pooled from its generators' second lines, log scale). The dashed line marks when closing was announced;
+a shaded span, when a group that runs in windows or bursts ran.</p>
 {series_charts}
 </section>
 <section id="spectrum"><h2>Percentile spectrum</h2>
@@ -490,6 +530,19 @@ _DRAW = """
   // axis) at index k - 1, so a moment t lies at index t - 0.5.
   var closing = {
     id: 'closing',
+    beforeDatasetsDraw: function (chart, args, options) {
+      var area = chart.chartArea, ctx = chart.ctx, scale = chart.scales.x;
+      ctx.save(); ctx.beginPath(); ctx.rect(area.left, area.top, area.right - area.left, area.bottom - area.top); ctx.clip();
+      (options.shaded || []).forEach(function (group) {
+        ctx.fillStyle = group.colour; ctx.globalAlpha = 0.12;
+        group.windows.forEach(function (w) {
+          if (w[0] === null || w[1] === null) { return; }
+          var left = scale.getPixelForValue(w[0] - 0.5), right = scale.getPixelForValue(w[1] - 0.5);
+          ctx.fillRect(left, area.top, right - left, area.bottom - area.top);
+        });
+      });
+      ctx.restore();
+    },
     afterDatasetsDraw: function (chart, args, options) {
       if (options.at === null || options.at === undefined) { return; }
       var x = chart.scales.x.getPixelForValue(options.at - 0.5), area = chart.chartArea, ctx = chart.ctx;
@@ -517,7 +570,7 @@ _DRAW = """
                  borderColor: g.colour, backgroundColor: g.colour, categoryPercentage: 0.9, barPercentage: 1.0 };
       }) },
       options: { interaction: together,
-                 plugins: { closing: { at: data.closed_at }, title: { display: true, text: 'commands per second' } },
+                 plugins: { closing: { at: data.closed_at, shaded: data.shaded }, title: { display: true, text: 'commands per second' } },
                  scales: { x: secondsAxis,
                            y: logRates ? { type: 'logarithmic', title: { display: true, text: 'commands (log scale)' } }
                                        : { type: 'linear', min: 0, title: { display: true, text: 'commands' } } } },
@@ -532,7 +585,7 @@ _DRAW = """
                  borderColor: g.colour, backgroundColor: g.colour, pointRadius: 2.5, borderWidth: 1, clip: false };
       }) },
       options: { interaction: together,
-                 plugins: { closing: { at: data.closed_at }, title: { display: true, text: 'response p99 per second' } },
+                 plugins: { closing: { at: data.closed_at, shaded: data.shaded }, title: { display: true, text: 'response p99 per second' } },
                  scales: { x: secondsAxis,
                            y: { type: 'logarithmic', title: { display: true, text: 'ms (log scale)' } } } },
       plugins: [closing]

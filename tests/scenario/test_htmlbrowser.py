@@ -17,6 +17,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "..", "scenario"))
 
 from skerrow_scenario import htmlreport  # noqa: E402
+from test_htmlreport import INSIDE_OUTSIDE  # noqa: E402
 
 REPORT = os.path.join(HERE, "data", "two-groups-report.json")
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
@@ -37,6 +38,8 @@ class InBrowser(unittest.TestCase):
         with open(REPORT, encoding="utf-8") as stream:
             self.report = json.load(stream)
         self.report["scenario_text"] = "[scenario]\nseconds=4\n"
+        # Its window is shaded on the series charts.
+        self.report["inside_outside"] = INSIDE_OUTSIDE
 
     def dom_of(self, chart_js=None) -> str:
         """The page's DOM once its scripts have run. No network is needed:

@@ -25,6 +25,17 @@ def load_report() -> dict:
         return json.load(stream)
 
 
+def side(seconds: int, rate: float, p50: float, p99: float) -> dict:
+    return {"seconds": seconds, "commands": int(seconds * rate), "rate": rate, "responses": 9,
+            "response_ms_p50": p50, "response_ms_p99": p99}
+
+
+# As the runner gives it for a group that ran in a window.
+INSIDE_OUTSIDE = {"peaks": {"windows": [[1.2, 3.4]], "inside_seconds": [2, 3, 4], "outside_seconds": [1, 5],
+                            "groups": {"steady": {"inside": side(3, 60.0, 0.2, 3.5),
+                                                  "outside": side(2, 70.0, 0.1, 1.25)}}}}
+
+
 class Spectrum(unittest.TestCase):
     def test_it_pools_the_closing_histograms_as_the_summary_did(self):
         report = load_report()
@@ -74,6 +85,15 @@ class Page(unittest.TestCase):
         self.assertIn("/mpt=20,50 /ms=100,200", page)
         self.assertIn("<summary>shapes_to_come</summary>", page)
         self.assertNotIn("<img", page)
+
+    def test_a_shaped_group_sets_the_others_inside_its_windows_beside_outside(self):
+        report = load_report()
+        report["inside_outside"] = INSIDE_OUTSIDE
+        page = self.render(report)
+        self.assertIn("ran in the hub's 1.2-3.4 s; the hub's seconds 2-4 inside, 1, 5 outside", page)
+        self.assertIn("<tr><td>steady</td><td>3</td><td>60.0</td><td>0.200</td><td>3.500</td>"
+                      "<td>2</td><td>70.0</td><td>0.100</td><td>1.250</td></tr>", page)
+        self.assertNotIn('id="more"', page)
 
     def test_a_library_that_would_end_its_element_is_refused(self):
         with self.assertRaises(htmlreport.HtmlReportError):
