@@ -95,6 +95,16 @@ class Page(unittest.TestCase):
                       "<td>2</td><td>70.0</td><td>0.100</td><td>1.250</td></tr>", page)
         self.assertNotIn('id="more"', page)
 
+    def test_a_run_that_never_got_going_still_renders_and_expects_no_chart(self):
+        report = load_report()
+        report.update(series={}, hub={}, problems=["the hub did not start"], ok=False)
+        for generator in report["generators"]:
+            generator["closing"] = None
+        page = self.render(report)
+        self.assertIn('data-charts-expected="0"', page)
+        self.assertIn("The hub wrote no series.", page)
+        self.assertIn("<li>the hub did not start</li>", page)
+
     def test_a_library_that_would_end_its_element_is_refused(self):
         with self.assertRaises(htmlreport.HtmlReportError):
             htmlreport.render_html(load_report(), "var s = '</SCRIPT>';")
