@@ -48,7 +48,7 @@ def _shade_windows(axes, windows: Dict[str, List[Tuple[float, float]]], colours:
     for name, spans in windows.items():
         for index, (start, end) in enumerate(spans):
             axes.axvspan(start, end, color=colours[name], alpha=0.12, linewidth=0,
-                         label=f"[{name}] running" if index == 0 else None)
+                         label=f"[{name}] registered to goodbye" if index == 0 else None)
 
 
 def _draw_rates(axes, scenario: Scenario, series: Dict[str, Dict[str, list]], colours: Dict[str, str]):

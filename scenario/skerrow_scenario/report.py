@@ -74,7 +74,7 @@ def inside_outside_tables(scenario: Scenario, sides: Dict[str, dict]) -> str:
     for shaped, split in sides.items():
         group = next(g for g in scenario.groups if g.name == shaped)
         ran = ", ".join(f"{start:.1f}-{end:.1f} s" for start, end in split["windows"])
-        text.append(f"[{shaped}] ran in the hub's {ran} ({group.schedule_text()}); the hub's seconds "
+        text.append(f"[{shaped}] ({group.schedule_text()}) registered to goodbye in the hub's {ran}: its seconds "
                     f"{_seconds_text(split['inside_seconds'])} inside, {_seconds_text(split['outside_seconds'])} "
                     "outside")
         lines = [[f"beside [{shaped}]", "inside s", "rate/s", "p50 ms", "p99 ms",

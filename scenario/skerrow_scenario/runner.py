@@ -317,13 +317,17 @@ class ScenarioRun:
         return rows
 
     def _windows(self, results: List[GeneratorResult], closed_at: float) -> Dict[str, List[Tuple[float, float]]]:
-        """When each group that runs in windows or bursts ran: per window or
-        burst from its first generator started to its last told goodbye."""
+        """When each group that runs in windows or bursts could send: per
+        window or burst from its first generator registered (a generator
+        takes a while to start) to its last told goodbye."""
+        def began(run: List[GeneratorResult]) -> float:
+            return min([r.registered_at for r in run if r.registered] or [r.started_at for r in run])
+
         windows = {}
         for group in self.scenario.groups:
             started = [r for r in results if r.group == group.name and r.started_at is not None]
             if group.shaped:
-                windows[group.name] = [(min(r.started_at for r in run), max(r.goodbye_at or closed_at for r in run))
+                windows[group.name] = [(began(run), max(r.goodbye_at or closed_at for r in run))
                                        for run in self._by_run(started)]
         return windows
 
