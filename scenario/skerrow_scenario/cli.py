@@ -25,14 +25,20 @@ second it prints a live line: elapsed/total seconds, per group its commands
 (from the hub's series) and its generators' response p99 (from their second
 lines) in one wall-clock second, the one before the last that has passed, by
 when every generator has written it; all commands; the generators the hub
-holds and the malformed texts so far (both from its status command).
+holds of those in their window and the malformed texts so far (both from
+its status command). A group with a window or bursts has its generators
+started when each is due and ended through the hub's goodbye command, so
+that each writes its closing line, unregisters and exits with 0.
 At the end it has the hub announce its closing (the close command), waits
 for every generator to end (the hub's grace plus 30 s, then ends those
 left), and prints the summary per group and in all: generators, commands,
 rate, failures, malformed texts, late and skipped ticks, exit codes, the
 window each rate is taken over, and a table of answer and response times in
 ms (the chosen percentiles and the maximum, with the commands behind them).
-Then, if the scenario has thresholds, a table of each condition, its
+For each group with a window or bursts: when they ran on the hub's time
+axis, and every other group's rate and response p50 and p99 in the hub's
+seconds inside them beside those outside them. Then, if the scenario has
+thresholds, a table of each condition, its
 measured value and whether it held. kivstandin and skerrowDriver are taken
 from the directory that holds this program."""
 
@@ -67,11 +73,26 @@ case; ; or # begins a comment line):
   seed=100               optional: the group's generator k (from 0, in device
                          order) gets /seed=SEED+k
   A pair left out keeps the generator's own setting. At most {MAX_GENERATORS} generators.
+  When the generators run, in seconds from the run's start (optional; without
+  these they run from the start to the end):
+  start=5 stop=15        a window: they start at start and the hub says
+                         goodbye to each at stop
+  at=4,10,16 for=3       bursts: at each second a generator per device starts,
+                         told goodbye for seconds later; a device's bursts may
+                         not overlap (its next burst starts a new generator once
+                         the last has ended); not with start or stop
+  ramp=4                 the generators of the window or of each burst start
+                         spread evenly over 4 s (the last 4 s after the first)
+  A window or burst ends by the run's end (seconds or --seconds); a stop not
+  after start, a ramp that outlasts its window, at without for or for without
+  at, and negative or non-numeric seconds are refused.
 
 Figures: commands are the hub's counts per device. A rate is taken over a
-window: from the moment every generator of the group (for all: of the run)
-had registered (the hub's registration times) to announcing closing,
-counting the hub's per-second series over the whole seconds in it. If a
+window: from the moment every generator of the group (for all: of those
+that start with the run) had registered (the hub's registration times) to
+announcing closing, counting the hub's per-second series over the whole
+seconds in it; for a group with a window or bursts, from each one's last
+registration to its goodbye, over the whole seconds of them all. If a
 group never fully registered, or no whole second lies in between, the rate
 is every command over the whole run (from starting the generators to
 closing), and the summary says so. Answer time: around a generator's send;
@@ -81,7 +102,11 @@ generators' histograms on their closing lines ("SkerrowDriver: run: ...");
 percentiles are nearest-rank, within 1.6 %. Failures, late ticks (fired
 more than a tick time after due) and skipped ticks are summed from the same
 lines, "-" when no generator wrote one. Malformed: the hub's count per
-device; the "all" row has its full count.
+device; the "all" row has its full count. Inside and outside: a window or
+burst lasts from its first generator registered to its last goodbye; the
+hub's seconds of the all window that overlap one, even in part, are
+inside, the rest outside; a rate counts the hub's series in them, response
+p50 and p99 pool the generators' second lines of them exactly.
 
 Report (--report FILE, JSON):
   schema       2
@@ -92,17 +117,26 @@ Report (--report FILE, JSON):
                covers N-1 to N), interrupted
   groups       name -> figures;  total: the figures of all
                figures: generators, registered, commands, bytes, rate,
-               window (from, to, seconds, whole_seconds, measured, note),
+               window (from, to, seconds, whole_seconds: the first and the
+               last second counted, spans: [first, last] of each stretch
+               counted, measured, note),
                failures, malformed, ticks, late_ticks, skipped_ticks,
                omitted, answer_ms and response_ms (commands, each
                percentile, max), exit_codes (code -> generators)
   series       group -> per second of the hub: commands, answer_ms_p50,
                answer_ms_p99, response_ms_p99 (null: no line), late_ticks
+  inside_outside  group with a window or bursts -> windows ([from, to] on
+               the series' time axis), inside_seconds, outside_seconds,
+               groups: every other group -> inside and outside: seconds,
+               commands, rate, responses, response_ms_p50, response_ms_p99
   thresholds   per condition: condition, line, group, figure, operator,
                limit, value (null: none), held
-  generators   group, device, arguments, exit_code, killed, registered,
-               registered_at, commands, bytes, malformed, closing (the
-               closing line's figures and its answer and response
+  generators   one per device and burst: group, device, run (its burst,
+               from 0), planned ([start, stop] from the run's start; null:
+               the end), started_at, goodbye_at (null: at closing),
+               arguments, exit_code, killed, registered, registered_at,
+               commands, bytes, malformed (the hub's, for the device),
+               closing (the closing line's figures and its answer and response
                histograms: min_ns, max_ns, count, buckets [[index, count]]
                of 64 a doubling), message_boxes
   hub          the hub's summary and its exit_code
@@ -111,7 +145,8 @@ Report (--report FILE, JSON):
 
 Chart (--chart FILE.png): above, commands per second over the hub's run, one
 line per group (from the hub's series); below, on the same time axis, each
-group's response p99 per second (log scale); closing marked on both.
+group's response p99 per second (log scale); closing marked on both, and
+each window or burst shaded in its group's colour.
 
 HTML report (--html FILE.html): one self-contained file to share, drawn from
 the report's keys alone: the summary tables, the thresholds, interactive
