@@ -306,7 +306,8 @@ class ScenarioRun:
             note = f"{'in each burst ' if group.bursts else ''}from every generator registered to {ends}"
             window = stretches_window(stretches(members), traffic_from, closed_at, note)
             rows.append(figures_of(group.name, members, window, in_window(window, [group.name])))
-        starters = [r.registered_at for r in results if r.planned[0] == 0]
+        # Every generator, when none starts with the run.
+        starters = [r.registered_at for r in results if r.planned[0] == 0] or [r.registered_at for r in results]
         note = "from every generator registered to closing"
         if len(starters) < len(results):
             note = "from every generator that starts with the run registered to closing"
