@@ -8,7 +8,9 @@ from typing import List, Optional
 from .report import write_report
 from .runner import RunOptions, ScenarioRun
 from .scenariofile import MAX_GENERATORS, ScenarioError, read_scenario
+from .startat import parse_start_at, start_problem, utc_text, wait_until
 from .thresholds import Outcome
+from .workstation import workstation_of
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_THRESHOLDS = 0, 1, 2, 3
 
@@ -40,7 +42,11 @@ axis, and every other group's rate and response p50 and p99 in the hub's
 seconds inside them beside those outside them. Then, if the scenario has
 thresholds, a table of each condition, its
 measured value and whether it held. kivstandin and skerrowDriver are taken
-from the directory that holds this program."""
+from the directory that holds this program.
+
+With --start-at the run waits for an agreed wall-clock moment, so that runs
+on several workstations load the system at once; skerrowScenario merge
+(see skerrowScenario merge --help) reads their reports as one run."""
 
 EPILOG = f"""\
 Scenario file (INI; names of sections, keys, groups and figures in any letter
@@ -142,6 +148,9 @@ Report (--report FILE, JSON):
   hub          the hub's summary and its exit_code
   problems, ok (no problem and every threshold held)
   scenario_text  the scenario file's text as read
+  workstation  where it ran: number (the configuration library's
+               getWorkstation, from librkconfig beside the programs or
+               where the loader finds it; null: none configured) and host
 
 Chart (--chart FILE.png): above, commands per second over the hub's run, one
 line per group (from the hub's series); below, on the same time axis, each
@@ -183,6 +192,7 @@ def _positive_seconds(text: str) -> float:
 def parse_arguments(argv: List[str]) -> argparse.Namespace:
     parser = argparse.ArgumentParser(
         prog="skerrowScenario", description=DESCRIPTION, epilog=EPILOG,
+        usage="%(prog)s SCENARIO.ini [options]\n       %(prog)s merge REPORT.json... [options]",
         formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("scenario", metavar="SCENARIO.ini", help="the scenario file")
     parser.add_argument("--seconds", type=_positive_seconds, metavar="N",
@@ -196,6 +206,9 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
                         help="write a self-contained HTML report with interactive charts to FILE.html")
     parser.add_argument("--keep", action="store_true",
                         help="keep the run's directory (the hub's files, each generator's stderr) and say where")
+    parser.add_argument("--start-at", type=parse_start_at, metavar="TIME",
+                        help="start the hub at this wall-clock moment (Unix seconds, or ISO 8601 with its "
+                             "offset: 2026-12-09T21:00:00Z), after every check; refused once it has passed")
     return parser.parse_args(argv)
 
 
@@ -209,6 +222,9 @@ def _check_writable(path: Optional[str], what: str) -> Optional[str]:
 
 
 def main(argv: List[str], bin_dir: str) -> int:
+    if argv[:1] == ["merge"]:
+        from .mergecli import main as merge_main
+        return merge_main(argv[1:])
     arguments = parse_arguments(argv)
     try:
         scenario = read_scenario(arguments.scenario, arguments.seconds)
@@ -229,9 +245,22 @@ def main(argv: List[str], bin_dir: str) -> int:
             return EXIT_FAILED
 
     scenario_text = _text_of(arguments.scenario)
+    workstation = workstation_of(bin_dir)
+    problem = start_problem(arguments.start_at)
+    if problem:
+        print(f"skerrowScenario: {problem}", file=sys.stderr)
+        return EXIT_USAGE
+    if arguments.start_at is not None:
+        print(f"skerrowScenario: waiting to start at {utc_text(arguments.start_at)}", flush=True)
+        try:
+            wait_until(arguments.start_at)
+        except KeyboardInterrupt:
+            print("skerrowScenario: interrupted while waiting to start; nothing was started", file=sys.stderr)
+            return EXIT_FAILED
     result = ScenarioRun(scenario, RunOptions(bin_dir, show=arguments.show, keep=arguments.keep)).run()
     problems = result.problems
     result.report["scenario_text"] = scenario_text
+    result.report["workstation"] = workstation
     if arguments.report:
         write_report(arguments.report, result.report)
         print(f"skerrowScenario: report in {arguments.report}")
