@@ -267,15 +267,22 @@ def merged_series(sources: List[Source], groups: List[str]) -> Dict[str, Dict[st
 
 
 def _merged_windows(sources: List[Source], scenario: Scenario) -> Dict[str, List[Tuple[float, float]]]:
-    """Per group that runs in windows or bursts, each workstation's
-    windows of it on the merged axis, in order."""
+    """Per group that runs in windows or bursts, its windows on the merged
+    axis: every workstation's, those that overlap (the same burst on
+    workstations that started together) taken as one."""
     windows: Dict[str, List[Tuple[float, float]]] = {}
     for group in scenario.groups:
         if not group.shaped:
             continue
         spans = [(source.moment(a), source.moment(b)) for source in sources
                  for a, b in ((source.report.get("inside_outside") or {}).get(group.name) or {}).get("windows", [])]
-        windows[group.name] = sorted(span for span in spans if None not in span)
+        joined: List[Tuple[float, float]] = []
+        for start, end in sorted(span for span in spans if None not in span):
+            if joined and start <= joined[-1][1]:
+                joined[-1] = (joined[-1][0], max(joined[-1][1], end))
+            else:
+                joined.append((start, end))
+        windows[group.name] = joined
     return windows
 
 
