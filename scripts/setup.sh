@@ -12,6 +12,7 @@ packages=(
   python3 python3-matplotlib
   libjs-chart.js chromium
   clang-14 libclang-rt-14-dev
+  ansible-core python3-apt
 )
 if [ "${1:-}" = "--windows" ]; then
   packages+=(g++-mingw-w64-x86-64-posix wine wine64 googletest)
