@@ -354,7 +354,8 @@ def _generators_table(report: dict) -> str:
 # The keys the page shows in sections of their own; any other key of the
 # report (a newer runner's) is listed as it stands, so that none is lost.
 SHOWN_KEYS = {"schema", "started_utc", "scenario", "run", "groups", "total", "series", "inside_outside", "thresholds",
-              "generators", "hub", "problems", "ok", "scenario_text"}
+              "generators", "hub", "problems", "ok", "scenario_text", "workstation", "workstations",
+              "series_origin_utc", "series_times"}
 
 
 def _other_keys(report: dict) -> str:
@@ -390,7 +391,31 @@ def _run_line(report: dict) -> str:
                      else f"scenario {scenario['seconds']} s")
     if run.get("interrupted"):
         parts.append("interrupted")
+    if report.get("workstation"):
+        where = report["workstation"]
+        parts.append(f"workstation {where['number']}" if where.get("number") else f"host {where.get('host')}")
+    if report.get("workstations"):
+        parts.append(f"merged from {len(report['workstations'])} workstations")
     return "<p class=\"run\">" + _e("; ".join(parts)) + "</p>"
+
+
+def _workstations(report: dict) -> str:
+    """A merged run's workstations: where each one's seconds lie on the
+    merged axis and its own totals."""
+    entries = report.get("workstations")
+    if not entries:
+        return ""
+    rows = [[e.get("workstation", ""), _number(e.get("offset"), 0),
+             _number(_float(e.get("traffic_from")), 1) + "-" + _number(_float(e.get("closed_at")), 1),
+             _number(e.get("generators"), 0), _number(e.get("commands"), 0), _number(_float(e.get("rate")), 1),
+             _number(e.get("failures"), 0), _number(e.get("malformed"), 0),
+             "ok" if e.get("ok") else ("FAILED" if e.get("problems") else "thresholds missed"),
+             e.get("report", "")] for e in entries]
+    table = _table(["workstation", "offset s", "traffic s", "generators", "commands", "rate/s", "failures",
+                    "malformed", "run", "report"], rows, classes="last-text")
+    return (f'<section id="workstations"><h2>Workstations</h2><p>Each workstation\'s hub second k is the merged '
+            f"second k + offset. In the merged series a second's answer and response times are "
+            f"{_e(report.get('series_times', ''))}.</p>{table}</section>")
 
 
 def _canvas(chart_id: str, label: str) -> str:
@@ -432,6 +457,7 @@ def render_html(report: dict, library: str) -> str:
 <p class="file">{_e(report.get("scenario", {}).get("file", ""))}</p>
 </header>
 <div id="script-errors" hidden></div>
+{_workstations(report)}
 <section id="summary"><h2>Summary</h2>
 {_group_table(report)}
 {_window_list(report)}

@@ -129,6 +129,7 @@ class Figures(MergeCase):
         merged = merge.merge(self.paths).report
         page = htmlreport.render_html(merged, "window.Chart = null;")
         self.assertIn("1422", page)
+        self.assertIn('<section id="workstations">', page)
         self.assertIn('data-charts-expected="5"', page)
 
 
