@@ -2,6 +2,7 @@
 run on several workstations, read as one run."""
 
 import argparse
+import dataclasses
 import sys
 from typing import List
 
@@ -88,7 +89,11 @@ def main(argv: List[str]) -> int:
     if arguments.chart:
         if any(entry["commands"] for entry in result.report["series"].values()):
             from .chart import draw_chart
-            draw_chart(arguments.chart, result.scenario, result.report["series"], result.closed_at, result.windows)
+            # Its title says whose load it is; the legend's generators are a workstation's.
+            workstations = len(result.report["workstations"])
+            scenario = dataclasses.replace(result.scenario,
+                                           path=f"{result.scenario.path} on {workstations} workstations")
+            draw_chart(arguments.chart, scenario, result.report["series"], result.closed_at, result.windows)
             print(f"skerrowScenario: chart in {arguments.chart}")
         else:
             problems.append("no chart: no report holds a series")
