@@ -205,9 +205,11 @@ def _group_table(report: dict) -> str:
 
 def window_text(window: dict) -> str:
     note = window.get("note", "")
-    if window.get("whole_seconds"):
-        first, last = window["whole_seconds"]
-        return f"the hub's seconds {first}-{last} ({note})"
+    spans = window.get("spans") or ([window["whole_seconds"]] if window.get("whole_seconds") else None)
+    if spans:
+        text = ", ".join(f"{first}-{last}" if first != last else str(first) for first, last in spans)
+        plural = "s" if sum(last - first + 1 for first, last in spans) > 1 else ""
+        return f"the hub's second{plural} {text} ({note})"
     return f"the whole run, {_number(_float(window.get('seconds')), 1)} s ({note})"
 
 

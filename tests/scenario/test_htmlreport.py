@@ -95,6 +95,11 @@ class Page(unittest.TestCase):
                       "<td>2</td><td>70.0</td><td>0.100</td><td>1.250</td></tr>", page)
         self.assertNotIn('id="more"', page)
 
+    def test_a_burst_groups_rate_names_each_of_its_bursts_seconds(self):
+        report = load_report()
+        report["groups"]["peaks"]["window"]["spans"] = [[6, 7], [12, 13]]
+        self.assertIn("rate/s of peaks: the hub&#x27;s seconds 6-7, 12-13", self.render(report))
+
     def test_a_run_that_never_got_going_still_renders_and_expects_no_chart(self):
         report = load_report()
         report.update(series={}, hub={}, problems=["the hub did not start"], ok=False)
