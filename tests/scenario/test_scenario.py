@@ -2,9 +2,12 @@
 report, chart and exit code out."""
 
 import json
+import math
 import os
+import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 RUNNER = os.path.join(os.environ["SKERROW_BIN"], "skerrowScenario")
@@ -116,6 +119,25 @@ class ScenarioRunner(unittest.TestCase):
         self.assertEqual(done.returncode, 1, done.stdout + done.stderr)
         self.assertRegex(done.stdout, r"one\.commands > 1000000 +0 +FAILED")
         self.assertIn("generator of device 5 ([one]) did not register", done.stderr)
+
+    def test_a_run_starts_at_its_moment_and_records_its_workstation(self):
+        with open(self.file("scenario.ini"), "w") as stream:
+            stream.write("[scenario]\nseconds=1\n[one]\ndevices=5\ntt=50,100\n")
+        # The rooted layout, in which the configuration library reads RK_WORKSTATION.
+        env = {**os.environ, "RK_ROOT": self.work.name, "RK_SYSTEM": "telm", "RK_WORKSTATION": "7"}
+        late = subprocess.run([RUNNER, self.file("scenario.ini"), "--start-at", str(time.time() - 5)],
+                              capture_output=True, text=True, timeout=60, env=env)
+        self.assertEqual((late.returncode, late.stdout), (2, ""), late.stderr)
+        self.assertIn("passed", late.stderr)
+        start = math.ceil(time.time()) + 2
+        done = subprocess.run([RUNNER, self.file("scenario.ini"), "--start-at", str(start),
+                               "--report", self.file("report.json")],
+                              capture_output=True, text=True, timeout=180, env=env)
+        self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        with open(self.file("report.json")) as stream:
+            report = json.load(stream)
+        self.assertEqual(report["workstation"], {"number": 7, "host": socket.gethostname()})
+        self.assertGreaterEqual(report["hub"]["started_utc"], start)
 
     def test_a_bad_scenario_names_its_file_section_and_key_and_starts_nothing(self):
         for text, where in (
