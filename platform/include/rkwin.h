@@ -118,6 +118,7 @@ typedef LRESULT (CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
 #define ERROR_SUCCESS 0
 #define ERROR_FILE_NOT_FOUND 2
 #define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_MOD_NOT_FOUND 126
@@ -188,6 +189,15 @@ void WINAPI OutputDebugStringA(LPCSTR text);
 DWORD WINAPI GetTickCount(void);
 void WINAPI Sleep(DWORD milliseconds);
 DWORD WINAPI GetCurrentProcessId(void);
+
+/*
+ * Threads: only the calling thread, through its pseudo-handle. Without its
+ * priority boost a thread that a wait released no longer takes the
+ * processor from the one running (on Linux: SCHED_BATCH).
+ */
+HANDLE WINAPI GetCurrentThread(void);
+BOOL WINAPI SetThreadPriorityBoost(HANDLE thread, BOOL disablePriorityBoost);
+BOOL WINAPI GetThreadPriorityBoost(HANDLE thread, BOOL* disablePriorityBoost);
 
 /* Dynamic libraries: "name.dll" is looked up as libname.so */
 HMODULE WINAPI LoadLibraryA(LPCSTR fileName);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <sched.h>
 #include <thread>
 #include <unistd.h>
 
@@ -40,4 +41,29 @@ TEST(TickCount, AdvancesAtLeastAsLongAsASleep)
 TEST(CurrentProcessId, IsTheProcessId)
 {
     EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+}
+
+/* In a thread of its own, so that the test program's main thread keeps its policy. */
+TEST(ThreadPriorityBoost, SwitchedOffRunsTheThreadAsBatchUntilSwitchedOnAgain)
+{
+    std::thread([] {
+        BOOL disabled = FALSE;
+        ASSERT_TRUE(SetThreadPriorityBoost(GetCurrentThread(), TRUE));
+        ASSERT_TRUE(GetThreadPriorityBoost(GetCurrentThread(), &disabled));
+        EXPECT_TRUE(disabled);
+        EXPECT_EQ(sched_getscheduler(0), SCHED_BATCH);
+        ASSERT_TRUE(SetThreadPriorityBoost(GetCurrentThread(), FALSE));
+        ASSERT_TRUE(GetThreadPriorityBoost(GetCurrentThread(), &disabled));
+        EXPECT_FALSE(disabled);
+        EXPECT_EQ(sched_getscheduler(0), SCHED_OTHER);
+    }).join();
+}
+
+TEST(ThreadPriorityBoost, RefusesAnyHandleButTheCallingThreads)
+{
+    BOOL disabled = FALSE;
+    HANDLE other = reinterpret_cast<HANDLE>(static_cast<intptr_t>(1234));
+    EXPECT_FALSE(SetThreadPriorityBoost(other, TRUE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+    EXPECT_FALSE(GetThreadPriorityBoost(other, &disabled));
 }
