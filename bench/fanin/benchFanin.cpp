@@ -7,7 +7,9 @@
  * commands in all, split evenly between its senders, and is measured with
  * the messaging layer's fast path off (RK_SHARED_MEMORY=0 for the hub, the
  * senders and so the station) and on; every row has a desktop, a hub and
- * senders of its own.
+ * senders of its own. Like the generator, a sender runs without its
+ * priority boost, so that the hub's answer does not preempt the hub; the
+ * last rows keep the boost, to show what that is worth.
  *
  * Per row: commands per second from the first sender's first send to the
  * last sender's last answer, and the CPU time per command of the hub, the
@@ -97,8 +99,10 @@ public:
 /* EOF on the start pipe is the start for all senders at once; a byte on it
  * never comes. The quit pipe keeps the sender registered until the parent
  * has read the hub's and the station's clocks. */
-int runSender(int reportFd, int startFd, int quitFd, int device, int count)
+int runSender(int reportFd, int startFd, int quitFd, int device, int count, bool boosted)
 {
+    if (!boosted)
+        SetThreadPriorityBoost(GetCurrentThread(), TRUE);
     quietCallback callback;
     rkDriver driver(&callback, "rkDriver");
     const std::string command = irCommand(device);
@@ -158,7 +162,7 @@ bool collect(int fd, int count, bool done, std::vector<senderReport>& reports, i
 /* In the forked child: only the three pipe ends it was given survive the
  * exec. Its stderr, like the hub's, would bury the table under the driver
  * library's debug output: a sender that fails says so by its exit status. */
-[[noreturn]] void execSender(int reportFd, int startFd, int quitFd, int device, int count)
+[[noreturn]] void execSender(int reportFd, int startFd, int quitFd, int device, int count, bool boosted)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL); /* kept across the exec: no sender outlives this program */
     for (int fd : {reportFd, startFd, quitFd})
@@ -167,9 +171,10 @@ bool collect(int fd, int count, bool done, std::vector<senderReport>& reports, i
     if (nowhere >= 0)
         dup2(nowhere, STDERR_FILENO);
     const std::string arguments[] = {std::to_string(reportFd), std::to_string(startFd), std::to_string(quitFd),
-                                     std::to_string(device), std::to_string(count)};
+                                     std::to_string(device), std::to_string(count), boosted ? "1" : "0"};
     execl("/proc/self/exe", "bench_fanin", senderArgument, arguments[0].c_str(), arguments[1].c_str(),
-          arguments[2].c_str(), arguments[3].c_str(), arguments[4].c_str(), static_cast<char*>(nullptr));
+          arguments[2].c_str(), arguments[3].c_str(), arguments[4].c_str(), arguments[5].c_str(),
+          static_cast<char*>(nullptr));
     _exit(127);
 }
 
@@ -218,7 +223,7 @@ private:
  * waits on a pipe meanwhile, and each process's start, registration,
  * warm-up and end, which lie outside that window.
  */
-rowFigures measureRow(int senders, int total, bool sharedMemory)
+rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
 {
     rowFigures row;
     bench::privateDesktop desktop;
@@ -244,7 +249,7 @@ rowFigures measureRow(int senders, int total, bool sharedMemory)
         const int count = total / senders + (i < total % senders ? 1 : 0);
         const pid_t child = fork();
         if (child == 0)
-            execSender(reports.writeEnd, start.readEnd, quit.readEnd, firstDevice + i, count);
+            execSender(reports.writeEnd, start.readEnd, quit.readEnd, firstDevice + i, count, boosted);
         if (child > 0)
             children.push_back(child);
     }
@@ -297,9 +302,9 @@ rowFigures measureRow(int senders, int total, bool sharedMemory)
 
 /* ---- The table ---------------------------------------------------------- */
 
-void printRow(int senders, bool sharedMemory, const rowFigures& row)
+void printRow(int senders, bool sharedMemory, bool boosted, const rowFigures& row)
 {
-    const char* path = sharedMemory ? "on" : "off";
+    const char* path = !sharedMemory ? "off" : boosted ? "on*" : "on";
     if (!row.measured) {
         std::printf("  %7d  %-9s %12s\n", senders, path, "failed");
         return;
@@ -327,9 +332,9 @@ std::string verdict(const rowFigures& one, const rowFigures& eight, bool rate)
 
 int main(int argc, char** argv)
 {
-    if (argc == 7 && std::strcmp(argv[1], senderArgument) == 0)
+    if (argc == 8 && std::strcmp(argv[1], senderArgument) == 0)
         return runSender(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
-                         std::atoi(argv[6]));
+                         std::atoi(argv[6]), std::strcmp(argv[7], "1") == 0);
     const int total = argc > 1 ? std::atoi(argv[1]) : 100000;
     if (total < 8) {
         std::fprintf(stderr, "usage: bench_fanin [commands per row, at least 8]\n");
@@ -341,22 +346,30 @@ int main(int argc, char** argv)
                 total, commandCharacters);
     std::printf("  %7s  %-9s %12s %14s %9s %9s %9s\n", "senders", "fast path", "commands/s", "CPU us/command",
                 "hub", "senders", "station");
-    std::vector<rowFigures> off, on;
-    for (bool sharedMemory : {false, true}) {
-        std::vector<rowFigures>& figures = sharedMemory ? on : off;
+    std::vector<rowFigures> off, on, boosted;
+    const struct {
+        std::vector<rowFigures>& figures;
+        bool sharedMemory;
+        bool boosted;
+    } kinds[] = {{off, false, false}, {on, true, false}, {boosted, true, true}};
+    for (const auto& kind : kinds) {
         for (int senders : senderCounts) {
-            figures.push_back(measureRow(senders, total, sharedMemory));
-            printRow(senders, sharedMemory, figures.back());
+            kind.figures.push_back(measureRow(senders, total, kind.sharedMemory, kind.boosted));
+            printRow(senders, kind.sharedMemory, kind.boosted, kind.figures.back());
             std::fflush(stdout);
         }
     }
     std::printf("  commands/s: from the first send to the last answer; CPU: the hub, the senders and the\n"
-                "  window station together, each process's own user and system time meanwhile\n\n");
+                "  window station together, each process's own user and system time meanwhile;\n"
+                "  on*: the senders keep their priority boost, so that every answer preempts the hub\n\n");
     std::printf("  %-52s %-14s %s\n", "Targets (8 senders against 1)", "fast path off", "fast path on");
     std::printf("  %-52s %-14s %s\n", "rate with 8 senders >= 0.8 x the rate with 1",
                 verdict(off.front(), off.back(), true).c_str(), verdict(on.front(), on.back(), true).c_str());
     std::printf("  %-52s %-14s %s\n", "CPU per command with 8 <= 1.3 x that with 1",
                 verdict(off.front(), off.back(), false).c_str(), verdict(on.front(), on.back(), false).c_str());
     const auto measured = [](const rowFigures& row) { return row.measured; };
-    return std::all_of(off.begin(), off.end(), measured) && std::all_of(on.begin(), on.end(), measured) ? 0 : 1;
+    return std::all_of(off.begin(), off.end(), measured) && std::all_of(on.begin(), on.end(), measured) &&
+                   std::all_of(boosted.begin(), boosted.end(), measured)
+               ? 0
+               : 1;
 }
