@@ -13,7 +13,12 @@ namespace {
 constexpr char hubClassName[] = "kivstandin";
 
 constexpr unsigned malformedShownMax = 100;
-constexpr DWORD sweepMilliseconds = 250;
+/*
+ * Each sweep asks the window station after every driver's window: with
+ * hundreds of idle drivers a quarter-second sweep kept the station busier
+ * than everything else they do. A registration checks its holder anyway.
+ */
+constexpr DWORD sweepMilliseconds = 1000;
 
 bool isCommandTextMessage(unsigned message)
 {
