@@ -227,7 +227,9 @@ device and no apostrophe or percent sign inside TEXT; others count as malformed.
 
 Summary JSON keys: "messages", "bytes", "seconds", "started_utc" (Unix seconds, to
 the millisecond, when the run began; the series' second N is the wall clock's
-second floor(started_utc)+N-1), "rate" (messages per second),
+second floor(started_utc)+N-1), "workstation" (this workstation's number
+from the configuration library, 0 when none is configured), "rate" (messages
+per second),
 "byte_rate", "malformed", "bad_frames" (relay or telmif32 frames refused), "values"
 (device values taken: 49244, 49860),
 "slot_min", "slot_max", "size_min", "size_max" (of well-formed IR texts; null

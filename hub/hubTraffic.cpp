@@ -231,11 +231,12 @@ std::string hubTraffic::summaryText(double seconds) const
     return out.str();
 }
 
-std::string hubTraffic::summaryJson(double seconds, std::size_t drivers, double startedUtc) const
+std::string hubTraffic::summaryJson(double seconds, std::size_t drivers, double startedUtc, int workstation) const
 {
     std::ostringstream out;
     out << "{\"messages\":" << m_total.messages << ",\"bytes\":" << m_total.bytes
         << ",\"seconds\":" << fixed(seconds) << ",\"started_utc\":" << fixed(startedUtc)
+        << ",\"workstation\":" << workstation
         << ",\"rate\":" << fixed(perSecond(m_total.messages, seconds))
         << ",\"byte_rate\":" << fixed(perSecond(m_total.bytes, seconds)) << ",\"malformed\":" << m_malformed
         << ",\"bad_frames\":" << m_badFrames << ",\"values\":" << m_values << ",\"slot_min\":" << rangeJson(m_slots.min)

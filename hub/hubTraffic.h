@@ -109,7 +109,8 @@ public:
 
     std::string summaryText(double seconds) const;
     // startedUtc: Unix seconds when the run began.
-    std::string summaryJson(double seconds, std::size_t drivers, double startedUtc) const;
+    // workstation: as the configuration library gives it, 0 when none is configured.
+    std::string summaryJson(double seconds, std::size_t drivers, double startedUtc, int workstation = 0) const;
 
 private:
     unsigned long deviceNumber(std::string_view text) const;

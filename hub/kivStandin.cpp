@@ -1,6 +1,7 @@
 #include "kivStandin.h"
 
 #include "hubMessages.h"
+#include "rkConfig.h"
 #include "telmifFrame.h"
 
 #include <cmath>
@@ -104,6 +105,7 @@ void hubSay(const std::string& line)
 kivStandin::kivStandin(const hubOptions& options) : m_options(options), m_traffic(options.deviceLimit)
 {
     startClock();
+    m_workstation = getWorkstation();
 }
 
 // Unix time is read together with the tick count, so that "started_utc"
@@ -534,6 +536,6 @@ void kivStandin::writeSummary()
     std::fputs(m_traffic.summaryText(seconds).c_str(), stdout);
     std::fflush(stdout);
     if (!m_options.summaryFile.empty() &&
-        !writeFileAtomically(m_options.summaryFile, m_traffic.summaryJson(seconds, m_drivers.size(), m_startedUtc)))
+        !writeFileAtomically(m_options.summaryFile, m_traffic.summaryJson(seconds, m_drivers.size(), m_startedUtc, m_workstation)))
         std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.summaryFile.c_str());
 }

@@ -95,6 +95,7 @@ private:
     std::size_t m_seriesTaken = 0; // seconds taken from the series: written, or dropped without a file
     DWORD m_startTick = 0;
     double m_startedUtc = 0; // Unix seconds at m_startTick
+    int m_workstation = 0;   // this hub's workstation, read once as it starts
     DWORD m_seriesTick = 0;  // where the wall clock's second that holds m_startTick began
     DWORD m_lastStatusTick = 0;
     DWORD m_lastSweepTick = 0;

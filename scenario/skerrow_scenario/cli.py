@@ -148,9 +148,9 @@ Report (--report FILE, JSON):
   hub          the hub's summary and its exit_code
   problems, ok (no problem and every threshold held)
   scenario_text  the scenario file's text as read
-  workstation  where it ran: number (the configuration library's
-               getWorkstation, from librkconfig beside the programs or
-               where the loader finds it; null: none configured) and host
+  workstation  where it ran: number (the hub's summary "workstation", as
+               the configuration library gives it to the hub; null: none
+               configured) and host
 
 Chart (--chart FILE.png): above, commands per second over the hub's run, one
 line per group (from the hub's series); below, on the same time axis, each
@@ -245,7 +245,6 @@ def main(argv: List[str], bin_dir: str) -> int:
             return EXIT_FAILED
 
     scenario_text = _text_of(arguments.scenario)
-    workstation = workstation_of(bin_dir)
     problem = start_problem(arguments.start_at)
     if problem:
         print(f"skerrowScenario: {problem}", file=sys.stderr)
@@ -260,7 +259,7 @@ def main(argv: List[str], bin_dir: str) -> int:
     result = ScenarioRun(scenario, RunOptions(bin_dir, show=arguments.show, keep=arguments.keep)).run()
     problems = result.problems
     result.report["scenario_text"] = scenario_text
-    result.report["workstation"] = workstation
+    result.report["workstation"] = workstation_of(result.report.get("hub"))
     if arguments.report:
         write_report(arguments.report, result.report)
         print(f"skerrowScenario: report in {arguments.report}")

@@ -115,8 +115,8 @@ TEST(TrafficCount, KeepsTheFirstRegistrationsInOrderAndCountsTheRest)
     hubTraffic traffic;
     for (unsigned long device = 1; device <= hubTraffic::registrationsKept + 2; ++device)
         traffic.recordRegistration({device, 65536 + device, 2, device == 1 ? 0 : 2, 0.25});
-    const std::string json = traffic.summaryJson(1.0, 0, 1765290001.234);
-    EXPECT_NE(json.find("\"started_utc\":1765290001.234,"), std::string::npos) << json.substr(0, 200);
+    const std::string json = traffic.summaryJson(1.0, 0, 1765290001.234, 7);
+    EXPECT_NE(json.find("\"started_utc\":1765290001.234,\"workstation\":7,"), std::string::npos) << json.substr(0, 200);
     EXPECT_NE(json.find("\"registrations\":[{\"device\":1,\"window\":65537,\"mode\":2,\"reply\":0,\"time\":0.250},"
                         "{\"device\":2,"),
               std::string::npos);
