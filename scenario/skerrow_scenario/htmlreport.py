@@ -17,6 +17,7 @@ from fractions import Fraction
 from typing import Dict, List, Optional, Tuple
 
 from .histogram import Histogram, pooled
+from .report import seconds_text
 
 # The UMD build, which needs no module loader: it defines window.Chart.
 CHART_JS = "/usr/share/javascript/chart.js/chart.min.js"
@@ -221,17 +222,6 @@ def _window_list(report: dict) -> str:
     return f'<ul class="windows">{items}</ul>'
 
 
-def _seconds_text(seconds: List[int]) -> str:
-    """Seconds as runs: 2-4, 9, 12-14; "none" for none."""
-    runs: List[List[int]] = []
-    for second in seconds:
-        if runs and runs[-1][1] == second - 1:
-            runs[-1][1] = second
-        else:
-            runs.append([second, second])
-    return ", ".join(f"{a}-{b}" if a != b else str(a) for a, b in runs) or "none"
-
-
 def _inside_outside(report: dict) -> str:
     """Per group that runs in windows or bursts: when it ran, and every
     other group's rate and response times inside its windows and outside."""
@@ -239,8 +229,8 @@ def _inside_outside(report: dict) -> str:
     for shaped, split in report.get("inside_outside", {}).items():
         ran = ", ".join(f"{_number(_float(a), 1)}-{_number(_float(b), 1)} s" for a, b in split.get("windows", []))
         parts.append(f"<p>[{_e(shaped)}] ran in the hub's {_e(ran or 'no time')}; the hub's seconds "
-                     f"{_e(_seconds_text(split.get('inside_seconds', [])))} inside, "
-                     f"{_e(_seconds_text(split.get('outside_seconds', [])))} outside</p>")
+                     f"{_e(seconds_text(split.get('inside_seconds', [])))} inside, "
+                     f"{_e(seconds_text(split.get('outside_seconds', [])))} outside</p>")
         rows = []
         for name, sides in split.get("groups", {}).items():
             row = [name]

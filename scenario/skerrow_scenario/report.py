@@ -75,7 +75,7 @@ def inside_outside_tables(scenario: Scenario, sides: Dict[str, dict]) -> str:
         group = next(g for g in scenario.groups if g.name == shaped)
         ran = ", ".join(f"{start:.1f}-{end:.1f} s" for start, end in split["windows"])
         text.append(f"[{shaped}] ({group.schedule_text()}) registered to goodbye in the hub's {ran}: its seconds "
-                    f"{_seconds_text(split['inside_seconds'])} inside, {_seconds_text(split['outside_seconds'])} "
+                    f"{seconds_text(split['inside_seconds'])} inside, {seconds_text(split['outside_seconds'])} "
                     "outside")
         lines = [[f"beside [{shaped}]", "inside s", "rate/s", "p50 ms", "p99 ms",
                   "outside s", "rate/s", "p50 ms", "p99 ms"]]
@@ -90,7 +90,7 @@ def inside_outside_tables(scenario: Scenario, sides: Dict[str, dict]) -> str:
     return "\n".join(text)
 
 
-def _seconds_text(seconds: List[int]) -> str:
+def seconds_text(seconds: List[int]) -> str:
     """Seconds as runs: 2-4, 9, 12-14; "none" for none."""
     runs: List[List[int]] = []
     for second in seconds:
