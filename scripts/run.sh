@@ -3,8 +3,8 @@
 # scenario scenarios/burble-and-peaks.ini (six generators keeping up a
 # burble, a seventh adding peaks) against the stand-in hub for a number of
 # seconds (first argument or RK_RUN_SECONDS, default 20). Prints the live
-# line and the end summary, and leaves the report and the chart in
-# build/default/scenario-run/. Fails when the scenario runner does: a
+# line and the end summary, and leaves the report, the chart and the HTML
+# report in build/default/scenario-run/. Fails when the scenario runner does: a
 # generator that did not register or end with 0, no traffic, anything
 # malformed.
 set -euo pipefail
@@ -19,4 +19,4 @@ cmake --build --preset default --parallel "$(nproc)" --target skerrowScenario dr
 out="$PWD/build/default/scenario-run"
 mkdir -p "$out"
 build/default/bin/skerrowScenario scenarios/burble-and-peaks.ini --seconds "$seconds" \
-  --report "$out/report.json" --chart "$out/chart.png"
+  --report "$out/report.json" --chart "$out/chart.png" --html "$out/report.html"
