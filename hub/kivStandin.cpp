@@ -536,6 +536,7 @@ void kivStandin::writeSummary()
     std::fputs(m_traffic.summaryText(seconds).c_str(), stdout);
     std::fflush(stdout);
     if (!m_options.summaryFile.empty() &&
-        !writeFileAtomically(m_options.summaryFile, m_traffic.summaryJson(seconds, m_drivers.size(), m_startedUtc, m_workstation)))
+        !writeFileAtomically(m_options.summaryFile,
+                             m_traffic.summaryJson(seconds, m_drivers.size(), m_startedUtc, m_workstation)))
         std::fprintf(stderr, "kivstandin: cannot write %s\n", m_options.summaryFile.c_str());
 }
