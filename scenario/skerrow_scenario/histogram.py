@@ -28,6 +28,10 @@ def bucket_value(index: int) -> float:
     return low + ((1 << shift) - 1) / 2
 
 
+# The bucket of the longest time a signed 64-bit count of nanoseconds holds.
+LAST_INDEX = bucket_index((1 << 63) - 1)
+
+
 class Histogram:
     __slots__ = ("buckets", "min_ns", "max_ns")
 
@@ -83,12 +87,17 @@ class Histogram:
     @classmethod
     def from_dict(cls, figures: dict) -> "Histogram":
         """The histogram as_dict wrote, so that a report read back pools as
-        the run did."""
+        the run did. Raises ValueError on buckets no generator could have
+        written (a report may come from another machine)."""
         histogram = cls()
         for index, count in figures.get("buckets", []):
+            if not 0 <= int(index) <= LAST_INDEX or int(count) < 1:
+                raise ValueError(f"not a bucket of nanoseconds: [{index}, {count}]")
             histogram.buckets[int(index)] = histogram.buckets.get(int(index), 0) + int(count)
         if histogram.buckets:
             histogram.min_ns, histogram.max_ns = int(figures["min_ns"]), int(figures["max_ns"])
+            if not 0 <= histogram.min_ns <= histogram.max_ns:
+                raise ValueError(f"not a range of nanoseconds: {histogram.min_ns}..{histogram.max_ns}")
         return histogram
 
     @classmethod

@@ -14,7 +14,7 @@ import os
 from collections import Counter
 from dataclasses import dataclass, field
 from datetime import datetime, timezone
-from typing import Dict, List, Optional, Tuple
+from typing import Callable, Dict, List, Optional, Tuple
 
 from .figures import TICK_KEYS, Figures
 from .histogram import Histogram, pooled
@@ -359,6 +359,21 @@ def workstation_table(entries: List[dict], percentiles: List[Percentile]) -> str
 def merge(paths: List[str]) -> MergeResult:
     """The reports at paths as one run; MergeError when they cannot be."""
     sources = load_sources(paths)
+    # Each alone first, so that a report that is not as a run writes it is named.
+    for source in sources:
+        _guarded(lambda: _merged([source]), source.path)
+    return _guarded(lambda: _merged(sources), ", ".join(paths))
+
+
+def _guarded(merging: Callable[[], MergeResult], paths: str) -> MergeResult:
+    try:
+        return merging()
+    except (KeyError, IndexError, TypeError, ValueError, AttributeError) as error:
+        raise MergeError(f"{paths}: not a report as skerrowScenario writes it "
+                         f"({type(error).__name__}: {error})") from None
+
+
+def _merged(sources: List[Source]) -> MergeResult:
     first = sources[0].report
     scenario = scenario_of(first)
     percentiles = scenario.percentiles

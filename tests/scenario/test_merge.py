@@ -162,6 +162,15 @@ class Refusals(MergeCase):
         other["workstation"] = {"number": None, "host": "beta"}
         self.assertIn("both come from workstation beta", self.refused(one, other))
 
+    def test_a_report_whose_figures_no_run_could_write_is_named_and_refused(self):
+        one = fixture()
+        other = second_workstation(one)
+        other["generators"][0]["closing"]["answer"]["buckets"] = [[-1, 5]]
+        self.assertIn("1.json: not a report as skerrowScenario writes it", self.refused(one, other))
+        other = second_workstation(one)
+        other["groups"] = 5
+        self.assertIn("1.json: not a report as skerrowScenario writes it", self.refused(one, other))
+
 
 class StartAt(unittest.TestCase):
     def test_a_moment_is_read_in_either_form_and_refused_once_passed(self):
