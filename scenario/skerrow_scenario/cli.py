@@ -271,10 +271,14 @@ def main(argv: List[str], bin_dir: str) -> int:
         else:
             problems.append("no chart: the hub wrote no series")
     if arguments.html:
-        from .htmlreport import write_html
-        write_html(arguments.html, result.report)
-        print(f"skerrowScenario: HTML report in {arguments.html}")
+        write_html_report(arguments.html, result.report)
     return _verdict(problems, result.outcomes)
+
+
+def write_html_report(path: str, report: dict):
+    from .htmlreport import write_html
+    write_html(path, report)
+    print(f"skerrowScenario: HTML report in {path}")
 
 
 def _html_problem(path: Optional[str]) -> Optional[str]:

@@ -6,7 +6,7 @@ import dataclasses
 import sys
 from typing import List
 
-from .cli import EXIT_USAGE, _check_writable, _html_problem, _verdict
+from .cli import EXIT_USAGE, _check_writable, _html_problem, _verdict, write_html_report
 from .merge import SERIES_TIMES, MergeError, merge
 from .report import write_report
 
@@ -98,7 +98,5 @@ def main(argv: List[str]) -> int:
         else:
             problems.append("no chart: no report holds a series")
     if arguments.html:
-        from .htmlreport import write_html
-        write_html(arguments.html, result.report)
-        print(f"skerrowScenario: HTML report in {arguments.html}")
+        write_html_report(arguments.html, result.report)
     return _verdict(problems, result.outcomes)
