@@ -14,6 +14,7 @@ struct testProcess::host {
 namespace {
 
 const UINT killedExitCode = 137;
+const int launchAttempts = 3;
 
 void closeIfOpen(HANDLE& handle)
 {
@@ -50,6 +51,23 @@ std::string commandLine(const std::string& program, const std::vector<std::strin
     return line;
 }
 
+/*
+ * A heavily loaded Wine now and then fails a CreateProcess with an internal
+ * error. Nothing has run then, so it is safe to try again a few times.
+ */
+bool startProcess(const std::string& program, std::string& line, STARTUPINFOA& startup,
+                  PROCESS_INFORMATION& process)
+{
+    for (int attempt = 0; attempt < launchAttempts; ++attempt) {
+        if (attempt > 0)
+            Sleep(200);
+        if (CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                           &process))
+            return true;
+    }
+    return false;
+}
+
 // A pipe whose child end is inheritable and whose parent end is not.
 void makePipe(HANDLE& read, HANDLE& write, bool childReads)
 {
@@ -79,9 +97,8 @@ testProcess::testProcess(const std::string& program, const std::vector<std::stri
     startup.hStdOutput = childOutput;
     startup.hStdError = childError;
     std::string line = commandLine(program, arguments);
-    const BOOL started = childError != INVALID_HANDLE_VALUE &&
-                         CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                        &startup, &state->process);
+    const bool started = childError != INVALID_HANDLE_VALUE && startProcess(program, line, startup, state->process);
+    const DWORD error = started ? 0 : GetLastError();
     CloseHandle(childInput);
     CloseHandle(childOutput);
     if (childError != INVALID_HANDLE_VALUE)
@@ -89,7 +106,7 @@ testProcess::testProcess(const std::string& program, const std::vector<std::stri
     if (!started) {
         closeIfOpen(state->input);
         closeIfOpen(state->output);
-        throw std::runtime_error("cannot start " + program);
+        throw std::runtime_error("cannot start " + program + " (error " + std::to_string(error) + ")");
     }
     CloseHandle(state->process.hThread);
 }
