@@ -212,6 +212,14 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
     return parser.parse_args(argv)
 
 
+def output_problem(arguments: argparse.Namespace) -> Optional[str]:
+    """Why the --report, --chart or --html asked for cannot be written, before
+    anything starts; None when they can."""
+    return next((problem for problem in (
+        _check_writable(arguments.report, "report"), _check_writable(arguments.chart, "chart"),
+        _check_writable(arguments.html, "HTML report"), _html_problem(arguments.html)) if problem), None)
+
+
 def _check_writable(path: Optional[str], what: str) -> Optional[str]:
     if path is None:
         return None
@@ -231,11 +239,10 @@ def main(argv: List[str], bin_dir: str) -> int:
     except ScenarioError as error:
         print(f"skerrowScenario: {error}", file=sys.stderr)
         return EXIT_USAGE
-    for problem in (_check_writable(arguments.report, "report"), _check_writable(arguments.chart, "chart"),
-                    _check_writable(arguments.html, "HTML report"), _html_problem(arguments.html)):
-        if problem:
-            print(f"skerrowScenario: {problem}", file=sys.stderr)
-            return EXIT_USAGE
+    problem = output_problem(arguments)
+    if problem:
+        print(f"skerrowScenario: {problem}", file=sys.stderr)
+        return EXIT_USAGE
     if arguments.show and not (os.environ.get("DISPLAY") or os.environ.get("WAYLAND_DISPLAY")):
         print("skerrowScenario: --show needs a display (DISPLAY is not set); try xvfb-run -a", file=sys.stderr)
         return EXIT_USAGE

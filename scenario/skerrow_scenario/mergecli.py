@@ -6,7 +6,7 @@ import dataclasses
 import sys
 from typing import List
 
-from .cli import EXIT_USAGE, _check_writable, _html_problem, _verdict, write_html_report
+from .cli import EXIT_USAGE, _verdict, output_problem, write_html_report
 from .merge import SERIES_TIMES, MergeError, merge
 from .report import write_report
 
@@ -71,11 +71,10 @@ def parse_arguments(argv: List[str]) -> argparse.Namespace:
 
 def main(argv: List[str]) -> int:
     arguments = parse_arguments(argv)
-    for problem in (_check_writable(arguments.report, "report"), _check_writable(arguments.chart, "chart"),
-                    _check_writable(arguments.html, "HTML report"), _html_problem(arguments.html)):
-        if problem:
-            print(f"skerrowScenario: {problem}", file=sys.stderr)
-            return EXIT_USAGE
+    problem = output_problem(arguments)
+    if problem:
+        print(f"skerrowScenario: {problem}", file=sys.stderr)
+        return EXIT_USAGE
     try:
         result = merge(arguments.reports)
     except MergeError as error:
