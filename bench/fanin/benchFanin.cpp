@@ -11,12 +11,16 @@
  * priority boost, so that the hub's answer does not preempt the hub; the
  * last rows keep the boost, to show what that is worth.
  *
- * Per row: commands per second from the first sender's first send to the
- * last sender's last answer, and the CPU time per command of the hub, the
- * senders and the window station together.
+ * Per row: commands per second from the moment the senders count from
+ * (after they have sent together, uncounted, for 0.3 s) to the last
+ * sender's last answer, and the CPU time per command of the hub, the
+ * senders and the window station together. A virtual machine's speed can
+ * change threefold from one second to the next, so every row is measured
+ * in several rounds, all rows in turn, and each figure is the median.
  *
- *   bench_fanin [commands per row]     (default 100000; 25-45 s on the
- *                                       2-core development machine)
+ *   bench_fanin [commands per row] [rounds]
+ *                        (defaults 100000 and 5; about 2 minutes on the
+ *                         2-core development machine)
  */
 #include "../benchProcesses.h"
 #include "rkDriver.h"
@@ -33,6 +37,7 @@
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <iterator>
 #include <unistd.h>
 #include <vector>
 
@@ -42,6 +47,14 @@ const int senderCounts[] = {1, 2, 4, 8};
 const int firstDevice = 1;
 const int commandCharacters = 128; /* the middle of the generator's default sizes, 0 to 255 */
 const int warmUpCommands = 200;    /* per sender, before the start and not counted */
+/*
+ * From the start all senders send together for this long before they
+ * count. The kernel places processes by their recent load, and senders
+ * just woken from a pipe look idle to it: for about the first tenth of a
+ * second eight of them crowd the hub's core. A row measured from the start
+ * would mostly measure that.
+ */
+const long long settleNanoseconds = 300000000LL;
 const int connectionModeTelmif = 2;
 const int commandTaken = 1; /* the hub's answer to a well-formed IR text */
 const int readyTimeoutMs = 30000;
@@ -96,9 +109,10 @@ public:
     void onDatabaseChange(int, int, int) override {}
 };
 
-/* EOF on the start pipe is the start for all senders at once; a byte on it
- * never comes. The quit pipe keeps the sender registered until the parent
- * has read the hub's and the station's clocks. */
+/* The start pipe brings each sender the moment to start counting from;
+ * until then the senders send together, uncounted. EOF instead means the
+ * parent gave up. The quit pipe keeps the sender registered until the
+ * parent has read the hub's and the station's clocks. */
 int runSender(int reportFd, int startFd, int quitFd, int device, int count, bool boosted)
 {
     if (!boosted)
@@ -111,9 +125,11 @@ int runSender(int reportFd, int startFd, int quitFd, int device, int count, bool
     report.ready = !driver.connect(static_cast<unsigned int>(device), connectionModeTelmif, 0);
     for (int i = 0; report.ready && i < warmUpCommands; ++i)
         report.ready = driver.sendCommand(0, command.c_str()) == commandTaken;
-    char byte;
-    if (!bench::sendValue(reportFd, report) || !report.ready || read(startFd, &byte, 1) != 0)
+    long long countFrom = 0;
+    if (!bench::sendValue(reportFd, report) || !report.ready || !bench::receiveValue(startFd, countFrom))
         return 1;
+    while (nanoseconds(CLOCK_MONOTONIC) < countFrom)
+        report.failures += driver.sendCommand(0, command.c_str()) == commandTaken ? 0 : 1;
 
     const long long cpuBefore = nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     report.firstSend = nanoseconds(CLOCK_MONOTONIC);
@@ -124,6 +140,7 @@ int runSender(int reportFd, int startFd, int quitFd, int device, int count, bool
     report.done = true;
     const bool handedOver = bench::sendValue(reportFd, report);
     close(reportFd);
+    char byte;
     while (read(quitFd, &byte, 1) < 0 && errno == EINTR) {
     }
     return handedOver && report.failures == 0 ? 0 : 1;
@@ -211,17 +228,37 @@ private:
     }
 };
 
+/* Tells every sender when to count from, one value each, and waits until then. */
+bool startCounting(int fd, int senders)
+{
+    timespec from{};
+    clock_gettime(CLOCK_MONOTONIC, &from);
+    from.tv_sec += settleNanoseconds / 1000000000LL;
+    from.tv_nsec += settleNanoseconds % 1000000000LL;
+    if (from.tv_nsec >= 1000000000L) {
+        from.tv_sec += 1;
+        from.tv_nsec -= 1000000000L;
+    }
+    const long long countFrom = static_cast<long long>(from.tv_sec) * 1000000000LL + from.tv_nsec;
+    for (int i = 0; i < senders; ++i)
+        if (!bench::sendValue(fd, countFrom))
+            return false;
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &from, nullptr) == EINTR) {
+    }
+    return true;
+}
+
 /*
  * What is counted as CPU: user and system time, all threads, of the hub,
  * the window station (a process of its own on the desktop, found by its
- * pid file) and every sender, from the start until the last sender has
- * reported its last answer, read from each process's CPU-time clock in
- * nanoseconds (/proc/<pid>/stat would count in 10 ms ticks). The senders
- * read their own clocks around their sends; the hub's and the station's
- * are read from here just before the start and just after the last
- * report, while both still run. Not counted: this process, which only
- * waits on a pipe meanwhile, and each process's start, registration,
- * warm-up and end, which lie outside that window.
+ * pid file) and every sender, from the moment the senders count from until
+ * the last sender has reported its last answer, read from each process's
+ * CPU-time clock in nanoseconds (/proc/<pid>/stat would count in 10 ms
+ * ticks). The senders read their own clocks around their counted sends;
+ * the hub's and the station's are read from here at that moment and just
+ * after the last report, while both still run. Not counted: this process,
+ * which only waits meanwhile, and each process's start, registration,
+ * warm-up, settling and end, which lie outside that window.
  */
 rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
 {
@@ -262,10 +299,10 @@ rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
     bool measured = static_cast<int>(children.size()) == senders &&
                     collect(reports.readEnd, senders, false, ready, readyTimeoutMs);
     if (measured) {
+        measured = startCounting(start.writeEnd, senders);
         hubBefore = processCpuNanoseconds(hub.pid);
         stationBefore = processCpuNanoseconds(station);
-        start.closeWrite();
-        measured = collect(reports.readEnd, senders, true, done, doneTimeoutMs);
+        measured = measured && collect(reports.readEnd, senders, true, done, doneTimeoutMs);
         hubAfter = processCpuNanoseconds(hub.pid);
         stationAfter = processCpuNanoseconds(station);
     }
@@ -328,6 +365,28 @@ std::string verdict(const rowFigures& one, const rowFigures& eight, bool rate)
     return text;
 }
 
+/* Each figure's median over the rounds; failed if any round failed. */
+rowFigures median(std::vector<rowFigures> rounds)
+{
+    rowFigures row;
+    if (rounds.empty() || !std::all_of(rounds.begin(), rounds.end(), [](const rowFigures& r) { return r.measured; }))
+        return row;
+    const auto middle = [&rounds](double rowFigures::*figure) {
+        std::vector<double> values;
+        for (const rowFigures& round : rounds)
+            values.push_back(round.*figure);
+        std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+        return values[values.size() / 2];
+    };
+    row.measured = true;
+    row.stationFound = std::all_of(rounds.begin(), rounds.end(), [](const rowFigures& r) { return r.stationFound; });
+    row.perSecond = middle(&rowFigures::perSecond);
+    row.hub = middle(&rowFigures::hub);
+    row.senders = middle(&rowFigures::senders);
+    row.station = middle(&rowFigures::station);
+    return row;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -336,40 +395,51 @@ int main(int argc, char** argv)
         return runSender(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
                          std::atoi(argv[6]), std::strcmp(argv[7], "1") == 0);
     const int total = argc > 1 ? std::atoi(argv[1]) : 100000;
-    if (total < 8) {
-        std::fprintf(stderr, "usage: bench_fanin [commands per row, at least 8]\n");
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (argc > 3 || total < 8 || rounds < 1) {
+        std::fprintf(stderr, "usage: bench_fanin [commands per row, at least 8] [rounds, at least 1]\n");
         return 2;
     }
-    std::printf("%d IR commands of %d characters per row, split between the senders, into one kivstandin;\n"
-                "each sender the mode-2 driver of a device of its own, sending the next as soon as the last is "
-                "answered\n\n",
-                total, commandCharacters);
-    std::printf("  %7s  %-9s %12s %14s %9s %9s %9s\n", "senders", "fast path", "commands/s", "CPU us/command",
-                "hub", "senders", "station");
-    std::vector<rowFigures> off, on, boosted;
     const struct {
-        std::vector<rowFigures>& figures;
         bool sharedMemory;
         bool boosted;
-    } kinds[] = {{off, false, false}, {on, true, false}, {boosted, true, true}};
-    for (const auto& kind : kinds) {
-        for (int senders : senderCounts) {
-            kind.figures.push_back(measureRow(senders, total, kind.sharedMemory, kind.boosted));
-            printRow(senders, kind.sharedMemory, kind.boosted, kind.figures.back());
-            std::fflush(stdout);
-        }
+    } kinds[] = {{false, false}, {true, false}, {true, true}};
+    const size_t rows = std::size(kinds) * std::size(senderCounts);
+    /* Rounds of every row in turn: the host's speed drifts over seconds, and so touches every row alike. */
+    std::vector<std::vector<rowFigures>> measured(rows);
+    for (int round = 1; round <= rounds; ++round) {
+        std::fprintf(stderr, "bench_fanin: round %d of %d\n", round, rounds);
+        size_t row = 0;
+        for (const auto& kind : kinds)
+            for (int senders : senderCounts)
+                measured[row++].push_back(measureRow(senders, total, kind.sharedMemory, kind.boosted));
     }
-    std::printf("  commands/s: from the first send to the last answer; CPU: the hub, the senders and the\n"
-                "  window station together, each process's own user and system time meanwhile;\n"
-                "  on*: the senders keep their priority boost, so that every answer preempts the hub\n\n");
+
+    std::printf("%d IR commands of %d characters per row, split between the senders, into one kivstandin;\n"
+                "each sender the mode-2 driver of a device of its own, sending the next as soon as the last is "
+                "answered;\nevery figure the median of %d rounds\n\n",
+                total, commandCharacters, rounds);
+    std::printf("  %7s  %-9s %12s %14s %9s %9s %9s\n", "senders", "fast path", "commands/s", "CPU us/command",
+                "hub", "senders", "station");
+    std::vector<rowFigures> figures;
+    size_t row = 0;
+    for (const auto& kind : kinds)
+        for (int senders : senderCounts) {
+            figures.push_back(median(measured[row++]));
+            printRow(senders, kind.sharedMemory, kind.boosted, figures.back());
+        }
+    std::printf("  commands/s: from the moment the senders count from to the last answer; CPU: the hub,\n"
+                "  the senders and the window station together, each process's own user and system time\n"
+                "  meanwhile; on*: the senders keep their priority boost, so that every answer preempts the hub\n\n");
+    const size_t perKind = std::size(senderCounts);
+    const rowFigures& offOne = figures[0];
+    const rowFigures& offEight = figures[perKind - 1];
+    const rowFigures& onOne = figures[perKind];
+    const rowFigures& onEight = figures[2 * perKind - 1];
     std::printf("  %-52s %-14s %s\n", "Targets (8 senders against 1)", "fast path off", "fast path on");
     std::printf("  %-52s %-14s %s\n", "rate with 8 senders >= 0.8 x the rate with 1",
-                verdict(off.front(), off.back(), true).c_str(), verdict(on.front(), on.back(), true).c_str());
+                verdict(offOne, offEight, true).c_str(), verdict(onOne, onEight, true).c_str());
     std::printf("  %-52s %-14s %s\n", "CPU per command with 8 <= 1.3 x that with 1",
-                verdict(off.front(), off.back(), false).c_str(), verdict(on.front(), on.back(), false).c_str());
-    const auto measured = [](const rowFigures& row) { return row.measured; };
-    return std::all_of(off.begin(), off.end(), measured) && std::all_of(on.begin(), on.end(), measured) &&
-                   std::all_of(boosted.begin(), boosted.end(), measured)
-               ? 0
-               : 1;
+                verdict(offOne, offEight, false).c_str(), verdict(onOne, onEight, false).c_str());
+    return std::all_of(figures.begin(), figures.end(), [](const rowFigures& r) { return r.measured; }) ? 0 : 1;
 }
