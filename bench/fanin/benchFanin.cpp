@@ -3,23 +3,26 @@
  * 4 and 8 sending processes, each the driver of a device of its own. Each
  * registers in mode 2, as the generator does, and sends IR commands through
  * the driver library one after the other, the next as soon as the hub has
- * answered the last, as the generator does within a tick. A row sends N
- * commands in all, split evenly between its senders, and is measured with
+ * answered the last, as the generator does within a tick. All senders of
+ * a row send for the same stretch of time, and the row is measured with
  * the messaging layer's fast path off (RK_SHARED_MEMORY=0 for the hub, the
  * senders and so the station) and on; every row has a desktop, a hub and
  * senders of its own. Like the generator, a sender runs without its
  * priority boost, so that the hub's answer does not preempt the hub; the
  * last rows keep the boost, to show what that is worth.
  *
- * Per row: commands per second from the moment the senders count from
- * (after they have sent together, uncounted, for 0.3 s) to the last
- * sender's last answer, and the CPU time per command of the hub, the
- * senders and the window station together. A virtual machine's speed can
- * change threefold from one second to the next, so every row is measured
- * in several rounds, all rows in turn, and each figure is the median.
+ * Per row: the commands answered per second while the senders count
+ * (after they have sent together, uncounted, for 0.3 s), and the CPU time
+ * per command of the hub, the senders and the window station together.
+ * Rows last a fixed time rather than a fixed number of commands: a row of
+ * so many commands each ends with the senders the scheduler served least,
+ * and in a row of a tenth of a second that tail is most of it. A virtual
+ * machine's speed can change threefold from one second to the next, so
+ * every row is measured in several rounds, all rows in turn, and each
+ * figure is the median.
  *
- *   bench_fanin [commands per row] [rounds]
- *                        (defaults 100000 and 5; about 2 minutes on the
+ *   bench_fanin [seconds per row] [rounds]
+ *                        (defaults 1 and 3; about a minute on the
  *                         2-core development machine)
  */
 #include "../benchProcesses.h"
@@ -46,7 +49,7 @@ namespace {
 const int senderCounts[] = {1, 2, 4, 8};
 const int firstDevice = 1;
 const int commandCharacters = 128; /* the middle of the generator's default sizes, 0 to 255 */
-const int warmUpCommands = 200;    /* per sender, before the start and not counted */
+const int warmUpCommands = 200; /* per sender, before the start and not counted */
 /*
  * From the start all senders send together for this long before they
  * count. The kernel places processes by their recent load, and senders
@@ -98,9 +101,16 @@ struct senderReport {
     bool ready;
     bool done;
     int failures;
-    long long firstSend;   /* CLOCK_MONOTONIC, the same clock in every process */
+    long long counted;    /* commands sent and answered while counting */
+    long long firstSend;  /* CLOCK_MONOTONIC, the same clock in every process */
     long long lastAnswer;
-    long long cpu;         /* this sender's own, from its first send to its last answer */
+    long long cpu;        /* this sender's own, from its first counted send to its last answer */
+};
+
+/* When the senders of a row count, on CLOCK_MONOTONIC. */
+struct countingWindow {
+    long long from;
+    long long until;
 };
 
 class quietCallback : public IrkDriverCallback {
@@ -109,11 +119,11 @@ public:
     void onDatabaseChange(int, int, int) override {}
 };
 
-/* The start pipe brings each sender the moment to start counting from;
- * until then the senders send together, uncounted. EOF instead means the
- * parent gave up. The quit pipe keeps the sender registered until the
- * parent has read the hub's and the station's clocks. */
-int runSender(int reportFd, int startFd, int quitFd, int device, int count, bool boosted)
+/* The start pipe brings each sender the window to count in; until it
+ * opens the senders send together, uncounted. EOF instead means the parent
+ * gave up. The quit pipe keeps the sender registered until the parent has
+ * read the hub's and the station's clocks. */
+int runSender(int reportFd, int startFd, int quitFd, int device, bool boosted)
 {
     if (!boosted)
         SetThreadPriorityBoost(GetCurrentThread(), TRUE);
@@ -125,16 +135,18 @@ int runSender(int reportFd, int startFd, int quitFd, int device, int count, bool
     report.ready = !driver.connect(static_cast<unsigned int>(device), connectionModeTelmif, 0);
     for (int i = 0; report.ready && i < warmUpCommands; ++i)
         report.ready = driver.sendCommand(0, command.c_str()) == commandTaken;
-    long long countFrom = 0;
-    if (!bench::sendValue(reportFd, report) || !report.ready || !bench::receiveValue(startFd, countFrom))
+    countingWindow window{};
+    if (!bench::sendValue(reportFd, report) || !report.ready || !bench::receiveValue(startFd, window))
         return 1;
-    while (nanoseconds(CLOCK_MONOTONIC) < countFrom)
+    while (nanoseconds(CLOCK_MONOTONIC) < window.from)
         report.failures += driver.sendCommand(0, command.c_str()) == commandTaken ? 0 : 1;
 
     const long long cpuBefore = nanoseconds(CLOCK_PROCESS_CPUTIME_ID);
     report.firstSend = nanoseconds(CLOCK_MONOTONIC);
-    for (int i = 0; i < count; ++i)
+    for (long long now = report.firstSend; now < window.until; now = nanoseconds(CLOCK_MONOTONIC)) {
         report.failures += driver.sendCommand(0, command.c_str()) == commandTaken ? 0 : 1;
+        ++report.counted;
+    }
     report.lastAnswer = nanoseconds(CLOCK_MONOTONIC);
     report.cpu = nanoseconds(CLOCK_PROCESS_CPUTIME_ID) - cpuBefore;
     report.done = true;
@@ -179,7 +191,7 @@ bool collect(int fd, int count, bool done, std::vector<senderReport>& reports, i
 /* In the forked child: only the three pipe ends it was given survive the
  * exec. Its stderr, like the hub's, would bury the table under the driver
  * library's debug output: a sender that fails says so by its exit status. */
-[[noreturn]] void execSender(int reportFd, int startFd, int quitFd, int device, int count, bool boosted)
+[[noreturn]] void execSender(int reportFd, int startFd, int quitFd, int device, bool boosted)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL); /* kept across the exec: no sender outlives this program */
     for (int fd : {reportFd, startFd, quitFd})
@@ -188,10 +200,9 @@ bool collect(int fd, int count, bool done, std::vector<senderReport>& reports, i
     if (nowhere >= 0)
         dup2(nowhere, STDERR_FILENO);
     const std::string arguments[] = {std::to_string(reportFd), std::to_string(startFd), std::to_string(quitFd),
-                                     std::to_string(device), std::to_string(count), boosted ? "1" : "0"};
+                                     std::to_string(device), boosted ? "1" : "0"};
     execl("/proc/self/exe", "bench_fanin", senderArgument, arguments[0].c_str(), arguments[1].c_str(),
-          arguments[2].c_str(), arguments[3].c_str(), arguments[4].c_str(), arguments[5].c_str(),
-          static_cast<char*>(nullptr));
+          arguments[2].c_str(), arguments[3].c_str(), arguments[4].c_str(), static_cast<char*>(nullptr));
     _exit(127);
 }
 
@@ -228,22 +239,25 @@ private:
     }
 };
 
-/* Tells every sender when to count from, one value each, and waits until then. */
-bool startCounting(int fd, int senders)
+timespec toTimespec(long long nanoseconds)
 {
-    timespec from{};
-    clock_gettime(CLOCK_MONOTONIC, &from);
-    from.tv_sec += settleNanoseconds / 1000000000LL;
-    from.tv_nsec += settleNanoseconds % 1000000000LL;
-    if (from.tv_nsec >= 1000000000L) {
-        from.tv_sec += 1;
-        from.tv_nsec -= 1000000000L;
-    }
-    const long long countFrom = static_cast<long long>(from.tv_sec) * 1000000000LL + from.tv_nsec;
+    timespec at{};
+    at.tv_sec = static_cast<time_t>(nanoseconds / 1000000000LL);
+    at.tv_nsec = static_cast<long>(nanoseconds % 1000000000LL);
+    return at;
+}
+
+/* Gives every sender the window, one copy each, and waits until it opens. */
+bool startCounting(int fd, int senders, long long rowNanoseconds)
+{
+    countingWindow window{};
+    window.from = nanoseconds(CLOCK_MONOTONIC) + settleNanoseconds;
+    window.until = window.from + rowNanoseconds;
     for (int i = 0; i < senders; ++i)
-        if (!bench::sendValue(fd, countFrom))
+        if (!bench::sendValue(fd, window))
             return false;
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &from, nullptr) == EINTR) {
+    const timespec opening = toTimespec(window.from);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &opening, nullptr) == EINTR) {
     }
     return true;
 }
@@ -251,8 +265,8 @@ bool startCounting(int fd, int senders)
 /*
  * What is counted as CPU: user and system time, all threads, of the hub,
  * the window station (a process of its own on the desktop, found by its
- * pid file) and every sender, from the moment the senders count from until
- * the last sender has reported its last answer, read from each process's
+ * pid file) and every sender, from the moment the senders count until the
+ * last sender has reported its last answer, read from each process's
  * CPU-time clock in nanoseconds (/proc/<pid>/stat would count in 10 ms
  * ticks). The senders read their own clocks around their counted sends;
  * the hub's and the station's are read from here at that moment and just
@@ -260,7 +274,7 @@ bool startCounting(int fd, int senders)
  * which only waits meanwhile, and each process's start, registration,
  * warm-up, settling and end, which lie outside that window.
  */
-rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
+rowFigures measureRow(int senders, long long rowNanoseconds, bool sharedMemory, bool boosted)
 {
     rowFigures row;
     bench::privateDesktop desktop;
@@ -283,10 +297,9 @@ rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
     std::fflush(nullptr);
     std::vector<pid_t> children;
     for (int i = 0; i < senders; ++i) {
-        const int count = total / senders + (i < total % senders ? 1 : 0);
         const pid_t child = fork();
         if (child == 0)
-            execSender(reports.writeEnd, start.readEnd, quit.readEnd, firstDevice + i, count, boosted);
+            execSender(reports.writeEnd, start.readEnd, quit.readEnd, firstDevice + i, boosted);
         if (child > 0)
             children.push_back(child);
     }
@@ -299,7 +312,7 @@ rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
     bool measured = static_cast<int>(children.size()) == senders &&
                     collect(reports.readEnd, senders, false, ready, readyTimeoutMs);
     if (measured) {
-        measured = startCounting(start.writeEnd, senders);
+        measured = startCounting(start.writeEnd, senders, rowNanoseconds);
         hubBefore = processCpuNanoseconds(hub.pid);
         stationBefore = processCpuNanoseconds(station);
         measured = measured && collect(reports.readEnd, senders, true, done, doneTimeoutMs);
@@ -321,12 +334,15 @@ rowFigures measureRow(int senders, int total, bool sharedMemory, bool boosted)
         return row;
     }
 
-    long long firstSend = LLONG_MAX, lastAnswer = 0, senderCpu = 0;
+    long long firstSend = LLONG_MAX, lastAnswer = 0, senderCpu = 0, total = 0;
     for (const senderReport& report : done) {
         firstSend = std::min(firstSend, report.firstSend);
         lastAnswer = std::max(lastAnswer, report.lastAnswer);
         senderCpu += report.cpu;
+        total += report.counted;
     }
+    if (total == 0)
+        return row;
     const auto perCommand = [total](long long cpu) { return cpu / 1e3 / total; }; /* in microseconds */
     row.measured = true;
     row.perSecond = total / ((lastAnswer - firstSend) / 1e9);
@@ -405,15 +421,16 @@ rowFigures median(const std::vector<rowFigures>& rounds)
 
 int main(int argc, char** argv)
 {
-    if (argc == 8 && std::strcmp(argv[1], senderArgument) == 0)
+    if (argc == 7 && std::strcmp(argv[1], senderArgument) == 0)
         return runSender(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
-                         std::atoi(argv[6]), std::strcmp(argv[7], "1") == 0);
-    const int total = argc > 1 ? std::atoi(argv[1]) : 100000;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    if (argc > 3 || total < 8 || rounds < 1) {
-        std::fprintf(stderr, "usage: bench_fanin [commands per row, at least 8] [rounds, at least 1]\n");
+                         std::strcmp(argv[6], "1") == 0);
+    const double seconds = argc > 1 ? std::strtod(argv[1], nullptr) : 1.0;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    if (argc > 3 || !(seconds >= 0.1 && seconds <= 3600) || rounds < 1) {
+        std::fprintf(stderr, "usage: bench_fanin [seconds per row, 0.1 to 3600] [rounds, at least 1]\n");
         return 2;
     }
+    const auto rowNanoseconds = static_cast<long long>(seconds * 1e9);
     const struct {
         bool sharedMemory;
         bool boosted;
@@ -426,13 +443,13 @@ int main(int argc, char** argv)
         size_t row = 0;
         for (const auto& kind : kinds)
             for (int senders : senderCounts)
-                measured[row++].push_back(measureRow(senders, total, kind.sharedMemory, kind.boosted));
+                measured[row++].push_back(measureRow(senders, rowNanoseconds, kind.sharedMemory, kind.boosted));
     }
 
-    std::printf("%d IR commands of %d characters per row, split between the senders, into one kivstandin;\n"
+    std::printf("IR commands of %d characters into one kivstandin for %g s per row, all senders at once;\n"
                 "each sender the mode-2 driver of a device of its own, sending the next as soon as the last is "
                 "answered;\nevery figure the median of %d rounds\n\n",
-                total, commandCharacters, rounds);
+                commandCharacters, seconds, rounds);
     std::printf("  %7s  %-9s %12s %14s %9s %9s %9s\n", "senders", "fast path", "commands/s", "CPU us/command",
                 "hub", "senders", "station");
     std::vector<rowFigures> figures;
@@ -442,9 +459,9 @@ int main(int argc, char** argv)
             figures.push_back(median(measured[row++]));
             printRow(senders, kind.sharedMemory, kind.boosted, figures.back());
         }
-    std::printf("  commands/s: from the moment the senders count from to the last answer; CPU: the hub,\n"
-                "  the senders and the window station together, each process's own user and system time\n"
-                "  meanwhile; on*: the senders keep their priority boost, so that every answer preempts the hub\n\n");
+    std::printf("  commands/s: answered while the senders count; CPU: the hub, the senders and the window\n"
+                "  station together, each process's own user and system time meanwhile; on*: the senders\n"
+                "  keep their priority boost, so that every answer preempts the hub\n\n");
     const size_t perKind = std::size(senderCounts);
     const auto& offOne = measured[0];
     const auto& offEight = measured[perKind - 1];
