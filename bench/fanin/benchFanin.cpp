@@ -15,8 +15,8 @@
  * (after they have sent together, uncounted, for 0.3 s), and the CPU time
  * per command of the hub, the senders and the window station together.
  * Rows last a fixed time rather than a fixed number of commands: a row of
- * so many commands each ends with the senders the scheduler served least,
- * and in a row of a tenth of a second that tail is most of it. A virtual
+ * a set number of commands ends with the senders the scheduler served
+ * least, and in a row of a tenth of a second that tail is most of it. A virtual
  * machine's speed can change threefold from one second to the next, so
  * every row is measured in several rounds, all rows in turn, and each
  * figure is the median.
@@ -35,12 +35,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <fcntl.h>
 #include <poll.h>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/wait.h>
-#include <iterator>
 #include <unistd.h>
 #include <vector>
 
@@ -54,8 +54,7 @@ const int warmUpCommands = 200; /* per sender, before the start and not counted 
  * From the start all senders send together for this long before they
  * count. The kernel places processes by their recent load, and senders
  * just woken from a pipe look idle to it: for about the first tenth of a
- * second eight of them crowd the hub's core. A row measured from the start
- * would mostly measure that.
+ * second eight of them deliver half the rate they reach later.
  */
 const long long settleNanoseconds = 300000000LL;
 const int connectionModeTelmif = 2;
@@ -473,5 +472,5 @@ int main(int argc, char** argv)
                 verdict(offOne, offEight, true).c_str(), verdict(onOne, onEight, true).c_str());
     std::printf("  %-52s %-14s %s\n", "CPU per command with 8 <= 1.3 x that with 1",
                 verdict(offOne, offEight, false).c_str(), verdict(onOne, onEight, false).c_str());
-    return std::all_of(figures.begin(), figures.end(), [](const rowFigures& r) { return r.measured; }) ? 0 : 1;
+    return allMeasured(figures) ? 0 : 1;
 }
